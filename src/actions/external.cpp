@@ -1,0 +1,52 @@
+#include "actions/external.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "driver/signals.h"
+#include "driver/state.h"
+#include "items/uri.h"
+
+namespace {
+
+char yank_buf[256];
+
+} // namespace
+
+void plumb(const char* program, const char* argument) {
+    pid_t pid = fork();
+    if (pid < 0) {
+        show_status("Couldn't fork.");
+        return;
+    }
+    if (pid == 0) {
+        in_child = 1;
+        reset_signals_in_child();
+        // The middle process ends at once, so the program runs as nobody's
+        // child of ours and the wait for the pager never waits for it too.
+        if (fork() != 0) _exit(0);
+        dup2(devnull_fd, STDOUT_FILENO);
+        dup2(devnull_fd, STDERR_FILENO);
+        execlp(program, program, argument, static_cast<char*>(nullptr));
+        _exit(1);
+    }
+    // SIGCHLD is ignored: this returns once the middle process has ended.
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    show_status("%s \"%s\"", "Plumbed", argument);
+}
+
+void yank_uri(const Item& item) {
+    format_item_uri(item, yank_buf, sizeof yank_buf);
+    FILE* pipe = popen("xclip", "w");
+    if (!pipe) {
+        show_status("URI not %s\n", "Yanked");
+        return;
+    }
+    fwrite(yank_buf, 1, strlen(yank_buf), pipe);
+    pclose(pipe);
+    show_status("%s \"%s\"", "Yanked", yank_buf);
+}

@@ -1,0 +1,158 @@
+#include "driver/navigate.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "actions/open.h"
+#include "driver/signals.h"
+#include "driver/state.h"
+#include "items/item.h"
+#include "ui/keys.h"
+#include "ui/page.h"
+#include "ui/status.h"
+#include "ui/term.h"
+
+namespace {
+
+// The pager runs in a child that writes the text into "$PAGER" through the
+// shell. The child holds the write end of alive so that the wait for it
+// can also be woken by a signal.
+void page_text(const char* text) {
+    set_resize_hook(nullptr);
+    term_restore();
+    int alive[2];
+    bool have_alive = pipe(alive) == 0;
+    pid_t pid = fork();
+    if (pid < 0) {
+        if (have_alive) {
+            close(alive[0]);
+            close(alive[1]);
+        }
+        show_status("Couldn't fork.");
+    } else if (pid == 0) {
+        in_child = 1;
+        reset_signals_in_child();
+        if (have_alive) {
+            close(alive[0]);
+            fcntl(alive[1], F_SETFD, FD_CLOEXEC);
+        }
+        FILE* pager = popen("$PAGER", "w");
+        if (!pager) _exit(1);
+        fputs(text, pager);
+        exit(pclose(pager));
+    } else {
+        if (have_alive) close(alive[1]);
+        wait_child(pid, have_alive ? alive[0] : -1);
+    }
+    term_setup();
+    set_resize_hook(on_resize);
+    on_resize(SIGWINCH);
+}
+
+// Releasing a search item's results frees every page inside them; nothing
+// may point into them afterwards.
+bool inside(const Item* item, const Item* tree) {
+    if (!item || !tree->dir) return false;
+    const Dir& dir = *tree->dir;
+    for (uint64_t i = 0; i < dir.count; i++)
+        if (item == &dir.items[i] || inside(item, &dir.items[i])) return true;
+    return false;
+}
+
+enum class Next { browse, back };
+
+// The search step: ask for the query (offering the last one), then reuse
+// the cached results or fetch anew.
+Next search(Item* current, Item*& previous) {
+    const char* def = "";
+    size_t sel_len = strlen(current->selector);
+    if (current->extra && strncmp(current->extra.get(), current->selector, sel_len) == 0 &&
+        current->extra.get()[sel_len])
+        def = current->extra.get() + sel_len + 1;
+    char* answer = prompt_line("Enter search string (^D cancel) [%s]: ", def);
+    if (!answer) return Next::back;
+    CText request;
+    bool fresh = *answer && strcmp(answer, def) != 0;
+    if (fresh) {
+        size_t n = sel_len + strlen(answer) + 2;
+        request.reset(static_cast<char*>(alloc_or_die(n)));
+        snprintf(request.get(), n, "%s\t%s", current->selector, answer);
+    }
+    free(answer);
+    if (!fresh && !current->extra) return Next::back;
+
+    if (fresh) {
+        if (inside(previous, current))
+            previous = current->parent != current ? current->parent : nullptr;
+        if (inside(displayed_page, current)) displayed_page = nullptr;
+        release_item(current);
+        current->extra = std::move(request);
+    }
+    if (current->dir) return Next::browse;
+
+    const char* own = current->selector;
+    current->selector = current->extra.get();
+    open_item(previous, current);
+    current->selector = own;
+    return current->dir ? Next::browse : Next::back;
+}
+
+} // namespace
+
+void interactive_setup() {
+    // Every drawing operation ends in one flush; line buffering would add more.
+    setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+    term_setup();
+    show_status = show_status_line;
+    set_resize_hook(on_resize);
+}
+
+void navigate(Item* root) {
+    Item* current = root;
+    Item* previous = nullptr;
+    for (;;) {
+        Next next = Next::back;
+        auto type = static_cast<unsigned char>(effective_type(*current));
+        switch (type) {
+        case 0:
+            // A line without fields has no host, port or selector, and its
+            // NUL type would cut the message short: all four print empty.
+            show_status("Couldn't get %s:%s/%.*s%s", current->host ? current->host : "",
+                        current->port ? current->port : "", current->type ? 1 : 0, &current->type,
+                        current->selector ? current->selector : "");
+            break;
+        case '1':
+        case '+':
+            if (open_item(previous, current) && current->dir) next = Next::browse;
+            break;
+        case '0':
+        case 'h':
+            if (open_item(previous, current)) page_text(current->raw.get());
+            break;
+        case '7':
+            next = search(current, previous);
+            break;
+        default:
+            open_item(previous, current);
+        }
+
+        if (next == Next::back) {
+            if (!previous) finish_run();
+            current = previous;
+        }
+        for (;;) {
+            draw_page(current);
+            Item* chosen = browse_page(current);
+            if (!chosen) finish_run();
+            if (chosen == current) continue;
+            previous = current;
+            current = chosen;
+            break;
+        }
+    }
+}

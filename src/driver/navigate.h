@@ -1,0 +1,10 @@
+// Interactive navigation loop.
+#pragma once
+
+struct Item;
+
+// Browses from the root item until the user quits; never returns.
+[[noreturn]] void navigate(Item* root);
+
+// Interactive set-up (terminal, status-row messages, resize hook).
+void interactive_setup();

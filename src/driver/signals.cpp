@@ -1,0 +1,169 @@
+#include "driver/signals.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "driver/state.h"
+
+namespace {
+
+// Written by the handlers, read by the main flow at safe points.
+volatile sig_atomic_t pending_quit = 0;
+volatile sig_atomic_t pending_resize = 0;
+// The self-pipe: a handler writes one byte so that a poll() in progress
+// wakes up even when the signal arrived just before it started.
+int wake_pipe[2] = {-1, -1};
+void (*resize_hook)(int) = nullptr;
+
+void wake() {
+    int saved = errno;
+    if (wake_pipe[1] >= 0) {
+        char b = 0;
+        (void)!write(wake_pipe[1], &b, 1);
+    }
+    errno = saved;
+}
+
+void note_resize(int) {
+    pending_resize = 1;
+    wake();
+}
+
+// Exec resets a caught signal to its default, so started programs see
+// SIGPIPE as usual while tolm itself gets EPIPE from the failed write.
+void ignore_pipe(int) {}
+
+void install(int sig, void (*handler)(int)) {
+    struct sigaction sa = {};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(sig, &sa, nullptr);
+}
+
+void drain_wake_pipe() {
+    char buf[64];
+    while (read(wake_pipe[0], buf, sizeof buf) > 0) {
+    }
+}
+
+} // namespace
+
+void quit_on_signal(int sig) {
+    if (!pending_quit) pending_quit = sig;
+    wake();
+}
+
+void install_signal_handlers() {
+    if (wake_pipe[0] < 0 && pipe(wake_pipe) == 0) {
+        for (int fd : wake_pipe) {
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+    }
+    install(SIGINT, quit_on_signal);
+    install(SIGHUP, quit_on_signal);
+    install(SIGTERM, quit_on_signal);
+    struct sigaction sa = {};
+    sa.sa_handler = SIG_IGN;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGCHLD, &sa, nullptr);
+    install(SIGPIPE, ignore_pipe);
+}
+
+void set_resize_hook(void (*hook)(int)) {
+    resize_hook = hook;
+    install(SIGWINCH, hook ? note_resize : SIG_DFL);
+    if (!hook) pending_resize = 0;
+}
+
+void handle_pending_signals() {
+    if (in_child) return;
+    if (pending_quit) exit(128 + pending_quit);
+    if (pending_resize) {
+        pending_resize = 0;
+        if (resize_hook) resize_hook(SIGWINCH);
+    }
+}
+
+void finish_run() {
+    exit(pending_quit ? 128 + pending_quit : 0);
+}
+
+int wait_fd(int fd, short events) {
+    for (;;) {
+        handle_pending_signals();
+        struct pollfd fds[2] = {{fd, events, 0}, {wake_pipe[0], POLLIN, 0}};
+        int n = poll(fds, wake_pipe[0] >= 0 ? 2 : 1, -1);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (fds[1].revents) drain_wake_pipe();
+        if (fds[0].revents) {
+            // A quit that arrived together with the data still wins.
+            if (pending_quit && !in_child) handle_pending_signals();
+            return 1;
+        }
+    }
+}
+
+ssize_t read_fd(int fd, void* buf, size_t n) {
+    for (;;) {
+        if (wait_fd(fd, POLLIN) < 0) return -1;
+        ssize_t r = read(fd, buf, n);
+        if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        return r;
+    }
+}
+
+ssize_t write_fd(int fd, const void* buf, size_t n) {
+    for (;;) {
+        if (wait_fd(fd, POLLOUT) < 0) return -1;
+        ssize_t r = write(fd, buf, n);
+        if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        return r;
+    }
+}
+
+int write_all(int fd, const void* buf, size_t n) {
+    const char* p = static_cast<const char*>(buf);
+    while (n > 0) {
+        ssize_t w = write_fd(fd, p, n);
+        if (w < 0) return -1;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return 0;
+}
+
+void wait_child(pid_t pid, int alive_fd) {
+    if (alive_fd >= 0) {
+        char b;
+        while (read_fd(alive_fd, &b, 1) > 0) {
+        }
+        close(alive_fd);
+    }
+    // SIGCHLD is ignored, so this returns once no child is left.
+    while (wait(nullptr) != pid) {
+        if (errno == ECHILD) break;
+    }
+}
+
+void reset_signals_in_child() {
+    for (int sig : {SIGINT, SIGHUP, SIGTERM, SIGPIPE, SIGWINCH}) {
+        struct sigaction sa = {};
+        sa.sa_handler = SIG_DFL;
+        sigemptyset(&sa.sa_mask);
+        sigaction(sig, &sa, nullptr);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}

@@ -1,0 +1,46 @@
+// The one owner of signal handling. Handlers only note the signal and wake
+// the waits below through a self-pipe; everything else happens at a safe
+// point in the main flow, so no handler calls anything that is not
+// async-signal-safe.
+#pragma once
+
+#include <cstddef>
+#include <sys/types.h>
+
+// SIGINT, SIGHUP and SIGTERM noted for exit with 128 + signal number;
+// SIGCHLD ignored; SIGPIPE caught by a handler that does nothing, so a
+// write to a closed pipe fails with EPIPE and started programs get the
+// default disposition back at exec.
+void install_signal_handlers();
+
+// Handler for the ending signals: notes the signal (async-signal-safe).
+void quit_on_signal(int sig);
+
+// SIGWINCH noted and handed to hook at the next safe point, or (nullptr)
+// given its default disposition.
+void set_resize_hook(void (*hook)(int));
+
+// Safe point: ends the process through exit() when an ending signal is
+// pending; runs the resize hook when a resize is pending.
+void handle_pending_signals();
+
+// Exit status for a normal end: 0, or 128 + the signal when one is pending.
+[[noreturn]] void finish_run();
+
+// Waits until fd is ready for events (POLLIN / POLLOUT), handling signals
+// meanwhile. Returns 1 when ready, -1 with errno set when poll fails.
+int wait_fd(int fd, short events);
+
+// read() and write() that wait through wait_fd first, so that an ending
+// signal never leaves the program stuck in a blocking call.
+ssize_t read_fd(int fd, void* buf, size_t n);
+ssize_t write_fd(int fd, const void* buf, size_t n);
+// Writes everything (continuing short writes); 0, or -1 with errno set.
+int write_all(int fd, const void* buf, size_t n);
+
+// Waits for a child to end: the child holds the write end of alive_fd's
+// pipe, so the read end sees end of file when the child is gone.
+void wait_child(pid_t pid, int alive_fd);
+
+// For children: restore default dispositions and an empty mask.
+void reset_signals_in_child();

@@ -1,0 +1,117 @@
+#include "driver/startup.h"
+
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <unistd.h>
+
+#include "driver/batch.h"
+#include "driver/navigate.h"
+#include "driver/signals.h"
+#include "driver/state.h"
+#include "items/item.h"
+#include "transport/transport.h"
+
+namespace {
+
+const char default_port[] = "70";
+const char empty_selector[] = "";
+
+// The query marker of a search URL: the first "%09" becomes a TAB, or else
+// the first TAB counts. Returns the marker's position, or nullptr.
+char* mark_query(char* selector) {
+    if (char* pct = strstr(selector, "%09")) {
+        *pct = '\t';
+        memmove(pct + 1, pct + 3, strlen(pct + 3) + 1);
+        return pct;
+    }
+    return strchr(selector, '\t');
+}
+
+} // namespace
+
+Item* make_root_item(char* rest) {
+    char* host = rest;
+    bool bracket = false;
+    if (*host == '[') {
+        host++;
+        bracket = true;
+    }
+    char* port = nullptr;
+    char* path = nullptr;
+    for (char* p = host;; p++) {
+        if (*p == '\0') break;
+        if (*p == '/') {
+            *p = '\0';
+            path = p + 1;
+            break;
+        }
+        if (*p == ':' && !bracket) {
+            *p = '\0';
+            port = p + 1;
+        } else if (*p == ']' && bracket) {
+            *p = '\0';
+            bracket = false;
+        }
+    }
+    if (!*host || (port && !*port) || bracket) die("Can't parse url");
+
+    char type = '1';
+    char* selector = const_cast<char*>(empty_selector);
+    if (path && *path) {
+        type = *path;
+        selector = path + 1;
+    }
+    CText extra;
+    if (type == '7') {
+        if (char* tab = mark_query(selector)) {
+            // Without a copy the query is dropped: nothing to report.
+            extra.reset(strdup(selector));
+            *tab = '\0';
+        }
+    }
+
+    auto* item = new (std::nothrow) Item;
+    if (!item) die("calloc: %s", strerror(ENOMEM));
+    item->type = type;
+    item->selector = selector;
+    item->display = selector;
+    item->host = host;
+    item->port = port ? port : default_port;
+    item->extra = std::move(extra);
+    item->parent = item;
+    return item;
+}
+
+int tolm_main(int argc, char** argv) {
+    if (argc != 2) die("usage: tolm URL");
+    setlocale(LC_CTYPE, "");
+    setenv("PAGER", "more", 0);
+    atexit(exit_cleanup);
+
+    int tty = open("/dev/tty", O_RDONLY);
+    if (tty < 0) die("open: /dev/tty: %s", strerror(errno));
+    if (dup2(tty, STDIN_FILENO) < 0) die("dup2: /dev/tty, stdin: %s", strerror(errno));
+    close(tty);
+    devnull_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (devnull_fd < 0) die("open: /dev/null: %s", strerror(errno));
+    install_signal_handlers();
+    if (!mkdtemp(tmpdir)) die("mkdir: %s: %s", tmpdir, strerror(errno));
+
+    interactive = isatty(STDOUT_FILENO);
+    if (interactive)
+        interactive_setup();
+    else
+        show_status = show_status_stderr;
+    transport->init();
+
+    url_copy.reset(strdup_or_die(argv[1]));
+    char* rest = transport->strip_scheme(url_copy.get());
+    root_item.reset(make_root_item(rest));
+
+    if (interactive) navigate(root_item.get());
+    run_batch(root_item.get());
+}

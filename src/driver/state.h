@@ -1,0 +1,50 @@
+// Process-wide state of tolm, the fatal-error path and the allocation
+// wrappers. This is the one header that every module may include.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+struct Item;
+
+// Frees with free(): owners for text that C interfaces hand out or take back.
+struct FreeDeleter {
+    void operator()(void* p) const noexcept;
+};
+using CText = std::unique_ptr<char, FreeDeleter>;
+
+// Non-zero when standard output is a terminal; chooses the mode.
+extern int interactive;
+// Set first thing in every child the program forks: its exit leaves the
+// temporary directory and the files in it to the main process.
+extern volatile unsigned char in_child;
+// /dev/null, open for writing for the whole run.
+extern int devnull_fd;
+// "/tmp/tolm-XXXXXX", filled in by mkdtemp at start-up.
+extern char tmpdir[17];
+// The item the URL names; owns every item reached from it.
+extern std::unique_ptr<Item> root_item;
+// The program's copy of the URL, cut in place; the root item points into it.
+extern CText url_copy;
+
+// Every non-fatal message and confirmation goes through this pointer.
+using StatusFn = void (*)(const char* format, ...);
+extern StatusFn show_status;
+
+// Batch variant: the message and a newline on standard error.
+void show_status_stderr(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Message and newline on standard error, then exit status 1 through exit().
+[[noreturn]] void die(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Allocation that ends the program through die() instead of failing.
+void* alloc_or_die(size_t size);
+char* strdup_or_die(const char* text);
+// Resizes block to count elements of size bytes; count 0 frees it and
+// returns nullptr; a product beyond 64 bits dies with "realloc: overflow".
+void* resize_array_or_die(void* block, size_t count, size_t size);
+
+// Registered with atexit: releases the item tree (removing files kept in
+// the temporary directory unless in a child), removes the directory and
+// restores the terminal when interactive.
+void exit_cleanup();

@@ -1,0 +1,63 @@
+#include "items/item.h"
+
+#include <cstring>
+#include <unistd.h>
+
+bool in_tmpdir(const char* path) {
+    // The directory's path followed by "/": a sibling such as
+    // "/tmp/tolm-abc123.txt" that a user saved is not ours to remove.
+    size_t n = strlen(tmpdir);
+    return strncmp(path, tmpdir, n) == 0 && path[n] == '/';
+}
+
+void release_item(Item* item) {
+    if (!item) return;
+    if (item->dir) {
+        // Children first: their borrowed strings point into our raw.
+        for (uint64_t i = 0; i < item->dir->count; i++)
+            release_item(&item->dir->items[i]);
+        item->dir.reset();
+    }
+    if (!in_child && item->extra && in_tmpdir(item->extra.get())) unlink(item->extra.get());
+    item->extra.reset();
+    item->raw.reset();
+}
+
+const char* type_tag(int type) {
+    switch (static_cast<unsigned char>(type)) {
+    case '0':
+        return "Txt+";
+    case '1':
+        return "Dir+";
+    case '2':
+        return "CSO|";
+    case '3':
+        return "Err|";
+    case '4':
+        return "Mac+";
+    case '5':
+        return "DOS+";
+    case '6':
+        return "UUE+";
+    case '7':
+        return "Ind+";
+    case '8':
+        return "Tln|";
+    case '9':
+        return "Bin+";
+    case '+':
+        return "Mir+";
+    case 'I':
+        return "Img+";
+    case 'T':
+        return "IBM|";
+    case 'g':
+        return "GIF+";
+    case 'h':
+        return "URL+";
+    case 'i':
+        return "   |";
+    }
+    if (static_cast<unsigned char>(type - '0') <= 'Z' - '0') return "!  |";
+    return " ? +";
+}

@@ -1,0 +1,49 @@
+// Gopher items and parsed menus, and who owns what.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "driver/state.h"
+
+struct Dir;
+
+// One gopher item: a menu line, the item the URL names, or the help page.
+// display, selector, host and port are borrowed: they point into the raw
+// text of the page the item came from (or into url_copy for the root).
+struct Item {
+    char type = 0;        // NUL for a menu line that was not split into fields
+    char mirror_type = 0; // for '+' items: type of the nearest earlier non-'+' item
+    const char* display = nullptr;
+    const char* selector = nullptr;
+    const char* host = nullptr;
+    const char* port = nullptr;
+    CText raw;                // the response body; nullptr until fetched
+    CText extra;              // search request text, or the saved file's path
+    std::unique_ptr<Dir> dir; // the parsed menu; nullptr until parsed
+    Item* parent = nullptr;   // the page it was first opened from
+};
+
+// A parsed menu and the user's place in it.
+struct Dir {
+    std::unique_ptr<Item[]> items; // never resized, so items keep their address
+    uint64_t count = 0;
+    uint64_t top = 0;
+    uint64_t cursor = 0;
+};
+
+// The type that decides what is done with the item.
+inline char effective_type(const Item& item) {
+    return item.mirror_type ? item.mirror_type : item.type;
+}
+
+// Frees raw, extra and dir (recursively) and sets them to nullptr; unlinks
+// extra when it names a file inside the temporary directory, except in a
+// forked child. The record itself stays. nullptr is ignored.
+void release_item(Item* item);
+
+// Four-character label of an item type, e.g. "Txt+", "Dir+", "   |".
+const char* type_tag(int type);
+
+// True when path names something inside the private temporary directory.
+bool in_tmpdir(const char* path);

@@ -1,0 +1,9 @@
+// Streaming an item's data into a descriptor.
+#pragma once
+
+struct Item;
+
+// Copies the item's data (from the file named by extra when set, otherwise
+// from its server) into fd, which it always closes. Returns 1 when the
+// whole source was copied, 0 otherwise (reported on standard output).
+int download_item(const Item* item, int fd);

@@ -1,0 +1,130 @@
+#include "transport/resolve.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "driver/signals.h"
+#include "driver/state.h"
+
+namespace {
+
+// One entry as it crosses the pipe from the resolver child.
+struct Entry {
+    int32_t family;
+    int32_t socktype;
+    int32_t protocol;
+    uint32_t addrlen;
+    sockaddr_storage addr;
+};
+
+addrinfo* copy_entry(const Entry& e) {
+    // The address lives in the same block as its addrinfo.
+    auto* block = static_cast<char*>(alloc_or_die(sizeof(addrinfo) + sizeof(sockaddr_storage)));
+    auto* ai = reinterpret_cast<addrinfo*>(block);
+    memset(ai, 0, sizeof *ai);
+    ai->ai_family = e.family;
+    ai->ai_socktype = e.socktype;
+    ai->ai_protocol = e.protocol;
+    ai->ai_addrlen = e.addrlen;
+    ai->ai_addr = reinterpret_cast<sockaddr*>(block + sizeof(addrinfo));
+    memcpy(ai->ai_addr, &e.addr, e.addrlen);
+    return ai;
+}
+
+addrinfo* copy_list(const addrinfo* list) {
+    addrinfo* head = nullptr;
+    addrinfo** tail = &head;
+    for (const addrinfo* a = list; a; a = a->ai_next) {
+        if (a->ai_addrlen > sizeof(sockaddr_storage)) continue;
+        Entry e = {a->ai_family, a->ai_socktype, a->ai_protocol, a->ai_addrlen, {}};
+        memcpy(&e.addr, a->ai_addr, a->ai_addrlen);
+        *tail = copy_entry(e);
+        tail = &(*tail)->ai_next;
+    }
+    return head;
+}
+
+bool read_exact(int fd, void* buf, size_t n) {
+    auto* p = static_cast<char*>(buf);
+    while (n > 0) {
+        ssize_t r = read_fd(fd, p, n);
+        if (r <= 0) return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+[[noreturn]] void resolver_child(int fd, const char* host, const char* port,
+                                 const addrinfo* hints) {
+    addrinfo* list = nullptr;
+    int32_t gai = getaddrinfo(host, port, hints, &list);
+    int32_t saved_errno = errno;
+    (void)!write(fd, &gai, sizeof gai);
+    (void)!write(fd, &saved_errno, sizeof saved_errno);
+    for (const addrinfo* a = gai == 0 ? list : nullptr; a; a = a->ai_next) {
+        if (a->ai_addrlen > sizeof(sockaddr_storage)) continue;
+        Entry e = {a->ai_family, a->ai_socktype, a->ai_protocol, a->ai_addrlen, {}};
+        memcpy(&e.addr, a->ai_addr, a->ai_addrlen);
+        if (write_all(fd, &e, sizeof e) < 0) break;
+    }
+    _exit(0);
+}
+
+} // namespace
+
+int resolve_host(const char* host, const char* port, const addrinfo* hints, addrinfo** out) {
+    *out = nullptr;
+    addrinfo numeric = *hints;
+    numeric.ai_flags |= AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* list = nullptr;
+    if (getaddrinfo(host, port, &numeric, &list) == 0) {
+        *out = copy_list(list);
+        freeaddrinfo(list);
+        return 0;
+    }
+
+    int fds[2];
+    if (pipe(fds) < 0) return EAI_SYSTEM;
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return EAI_SYSTEM;
+    }
+    if (pid == 0) {
+        in_child = 1;
+        reset_signals_in_child();
+        close(fds[0]);
+        resolver_child(fds[1], host, port, hints);
+    }
+    close(fds[1]);
+    int32_t gai = EAI_SYSTEM;
+    int32_t child_errno = EIO;
+    if (read_exact(fds[0], &gai, sizeof gai) &&
+        read_exact(fds[0], &child_errno, sizeof child_errno)) {
+        addrinfo** tail = out;
+        Entry e;
+        while (gai == 0 && read_exact(fds[0], &e, sizeof e)) {
+            if (e.addrlen > sizeof(sockaddr_storage)) break;
+            *tail = copy_entry(e);
+            tail = &(*tail)->ai_next;
+        }
+    }
+    close(fds[0]);
+    if (gai == 0 && !*out) gai = EAI_NONAME;
+    if (gai == EAI_SYSTEM) errno = child_errno;
+    return gai;
+}
+
+void free_resolved(addrinfo* list) {
+    while (list) {
+        addrinfo* next = list->ai_next;
+        free(list);
+        list = next;
+    }
+}

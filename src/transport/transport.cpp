@@ -1,0 +1,200 @@
+#include "transport/transport.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "driver/signals.h"
+#include "driver/state.h"
+#include "items/item.h"
+#include "transport/resolve.h"
+
+namespace {
+
+int tcp_init() {
+    return 0;
+}
+
+void tcp_close(Connection* conn) {
+    close(conn->fd);
+}
+
+// A connect that an ending signal can interrupt: started without blocking,
+// then waited for like every other blocking step.
+int tcp_connect(Connection* conn, const addrinfo* addr, const char*) {
+    int flags = fcntl(conn->fd, F_GETFL);
+    fcntl(conn->fd, F_SETFL, flags | O_NONBLOCK);
+    int r = connect(conn->fd, addr->ai_addr, addr->ai_addrlen);
+    if (r < 0 && errno == EINPROGRESS) {
+        if (wait_fd(conn->fd, POLLOUT) < 0) return -1;
+        int err = 0;
+        socklen_t len = sizeof err;
+        if (getsockopt(conn->fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0) return -1;
+        errno = err;
+        r = err ? -1 : 0;
+    }
+    int saved = errno;
+    fcntl(conn->fd, F_SETFL, flags);
+    errno = saved;
+    return r;
+}
+
+void tcp_report_connect_error(Connection* conn, const char* host, const char* port, int err) {
+    if (conn->fd == -1)
+        show_status("Can't open socket: %s", strerror(err));
+    else
+        show_status("Can't connect to: %s:%s: %s", host, port, strerror(err));
+}
+
+char* tcp_strip_scheme(char* url) {
+    char* sep = strstr(url, "://");
+    if (!sep) return url;
+    int len = static_cast<int>(sep - url);
+    if (len == 6 && strncmp(url, "gopher", 6) == 0) return sep + 3;
+    die("Protocol not supported: %.*s", len, url);
+}
+
+ssize_t tcp_read(Connection* conn, void* buf, size_t n) {
+    return read_fd(conn->fd, buf, n);
+}
+
+ssize_t tcp_write(Connection* conn, const void* buf, size_t n) {
+    return write_fd(conn->fd, buf, n);
+}
+
+// Blocks SIGWINCH for the life of the object.
+class WinchBlocked {
+  public:
+    WinchBlocked() {
+        sigset_t winch;
+        sigemptyset(&winch);
+        sigaddset(&winch, SIGWINCH);
+        sigprocmask(SIG_BLOCK, &winch, &old_);
+    }
+    ~WinchBlocked() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+    WinchBlocked(const WinchBlocked&) = delete;
+    WinchBlocked& operator=(const WinchBlocked&) = delete;
+
+  private:
+    sigset_t old_;
+};
+
+} // namespace
+
+const TransportOps tcp_transport = {
+    tcp_init,         tcp_close, tcp_connect, tcp_report_connect_error,
+    tcp_strip_scheme, tcp_read,  tcp_write,
+};
+const TransportOps* transport = &tcp_transport;
+
+int connect_server(const char* host, const char* port, Connection* conn) {
+    WinchBlocked blocked;
+    addrinfo hints = {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* list = nullptr;
+    int gai = resolve_host(host, port, &hints, &list);
+    if (gai != 0) {
+        show_status("Can't resolve hostname \"%s\": %s", host, gai_strerror(gai));
+        return -1;
+    }
+    int result = -1;
+    int err = 0;
+    for (addrinfo* a = list; a; a = a->ai_next) {
+        conn->fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        if (conn->fd == -1) {
+            err = errno;
+            result = -1;
+            continue;
+        }
+        for (;;) {
+            result = transport->connect(conn, a, host);
+            if (result >= 0) {
+                free_resolved(list);
+                return result;
+            }
+            err = errno;
+            transport->close(conn);
+            if (result != -2) break;
+            conn->fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+            if (conn->fd == -1) break;
+        }
+        if (result != -1) break;
+    }
+    free_resolved(list);
+    if (result == -1) transport->report_connect_error(conn, host, port, err);
+    return result;
+}
+
+int send_selector(Connection* conn, const char* selector) {
+    size_t len = strlen(selector);
+    char* line = static_cast<char*>(alloc_or_die(len + 3));
+    memcpy(line, selector, len);
+    memcpy(line + len, "\r\n", 3);
+    const char* p = line;
+    size_t left = len + 2;
+    ssize_t w;
+    while ((w = transport->write(conn, p, left)) > 0) {
+        p += w;
+        left -= static_cast<size_t>(w);
+    }
+    int saved = errno;
+    free(line);
+    if (w == -1) show_status("Can't send message: %s", strerror(saved));
+    return w == -1 ? -1 : 0;
+}
+
+int receive_response(Item* item) {
+    Connection conn;
+    if (connect_server(item->host, item->port, &conn) < 0) return 0;
+    if (send_selector(&conn, item->selector) == -1) {
+        transport->close(&conn);
+        return 0;
+    }
+
+    constexpr size_t block = 1024;
+    char* buf = nullptr;
+    size_t blocks = 0;
+    size_t len = 0;
+    for (;;) {
+        if (len == blocks * block) {
+            buf = static_cast<char*>(resize_array_or_die(buf, blocks + 1, block));
+            blocks++;
+        }
+        ssize_t r = transport->read(&conn, buf + len, blocks * block - len);
+        if (r == -1) {
+            show_status("Can't read socket: %s", strerror(errno));
+            free(buf);
+            transport->close(&conn);
+            show_status("Empty response from server");
+            return 0;
+        }
+        if (r < 1) {
+            buf[len] = '\0';
+            break;
+        }
+        len += static_cast<size_t>(r);
+        if (len >= 5 && memcmp(buf + len - 5, "\r\n.\r\n", 5) == 0) {
+            buf[len - 3] = '\0';
+            break;
+        }
+        if (len == 3 && memcmp(buf, ".\r\n", 3) == 0) {
+            buf[0] = '\0';
+            break;
+        }
+    }
+    transport->close(&conn);
+    if (buf[0] == '\0') {
+        show_status("Empty response from server");
+        free(buf);
+        return 0;
+    }
+    item->raw.reset(buf);
+    return 1;
+}

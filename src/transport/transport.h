@@ -1,0 +1,42 @@
+// The table of transport operations and the gopher exchange over it.
+#pragma once
+
+#include <sys/types.h>
+
+struct Item;
+struct addrinfo;
+
+// One request's socket, or a local file's descriptor (downloads).
+struct Connection {
+    int fd = -1;
+};
+
+struct TransportOps {
+    int (*init)();
+    void (*close)(Connection* conn);
+    // 0 or more connected; -1 try the next address; -2 retry this address
+    // with a fresh socket; other negatives give up without a report.
+    int (*connect)(Connection* conn, const addrinfo* addr, const char* host);
+    void (*report_connect_error)(Connection* conn, const char* host, const char* port, int err);
+    // Returns where the host begins in url; dies for a scheme other than gopher.
+    char* (*strip_scheme)(char* url);
+    ssize_t (*read)(Connection* conn, void* buf, size_t n);
+    ssize_t (*write)(Connection* conn, const void* buf, size_t n);
+};
+
+// The plain TCP table.
+extern const TransportOps tcp_transport;
+// The table in use; fixed for a run (tests may point it at a fake).
+extern const TransportOps* transport;
+
+// Connects to host:port, trying every address in order; reports only the
+// last failure. Returns >= 0 when connected, negative otherwise (no socket
+// left open). SIGWINCH is blocked meanwhile.
+int connect_server(const char* host, const char* port, Connection* conn);
+
+// Writes selector and CR LF. Returns 0, or -1 after reporting.
+int send_selector(Connection* conn, const char* selector);
+
+// Fetches item (host, port, selector) into item->raw. Returns 1, or 0
+// after reporting (raw stays nullptr).
+int receive_response(Item* item);

@@ -1,0 +1,50 @@
+#include "ui/fitted.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+size_t print_fitted(const char* text, size_t limit) {
+    static const char replacement[] = "\xEF\xBF\xBD";
+    static const char ellipsis[] = "\xE2\x80\xA6";
+    if (limit == 0 || !*text) return 0;
+    size_t len = strlen(text);
+    size_t pos = 0;
+    size_t used = 0;
+    while (pos < len) {
+        wchar_t wc;
+        int n = mbtowc(&wc, text + pos, std::min<size_t>(len - pos, 4));
+        const char* bytes = text + pos;
+        size_t nbytes;
+        size_t consumed;
+        int width;
+        if (n < 0) {
+            mbtowc(nullptr, nullptr, 0);
+            bytes = replacement;
+            nbytes = 3;
+            consumed = 1;
+            width = 1;
+        } else {
+            // mbtowc gives 0 only for the NUL, which strlen has excluded.
+            consumed = nbytes = n > 0 ? static_cast<size_t>(n) : 1;
+            width = wcwidth(wc);
+            if (width < 0) {
+                // Control characters never reach the terminal: this is what
+                // keeps a server's text from becoming escape sequences.
+                pos += consumed;
+                continue;
+            }
+        }
+        size_t next = used + static_cast<size_t>(width);
+        if (next > limit || (next == limit && pos + consumed < len)) {
+            fwrite(ellipsis, 1, 3, stdout);
+            return used + 1;
+        }
+        fwrite(bytes, 1, nbytes, stdout);
+        used = next;
+        pos += consumed;
+    }
+    return used;
+}

@@ -1,0 +1,13 @@
+// Page commands and key bindings.
+#pragma once
+
+struct Item;
+
+extern Item help_item;
+extern const char help_text[];
+
+// Reads keys on page until one names another item: the highlighted item,
+// the page's parent, help_item, or nullptr (quit).
+Item* browse_page(Item* page);
+void search_page(const char* pattern, Item* page, int direction);
+void show_uri(const Item& item);

@@ -1,0 +1,176 @@
+#include "ui/page.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "items/item.h"
+#include "ui/fitted.h"
+#include "ui/status.h"
+#include "ui/term.h"
+
+Item* displayed_page = nullptr;
+
+namespace {
+
+// The last menu row, which is also the page step. A terminal of one or two
+// lines has at most one menu row; the arithmetic then works on zero.
+int last_row() {
+    int l = term_lines() - 2;
+    return l > 0 ? l : 0;
+}
+
+bool is_menu_type(char type) {
+    return type == '+' || type == '1' || type == '7';
+}
+
+} // namespace
+
+long long reach_percent(uint64_t count, uint64_t top, int lines) {
+    uint64_t reach = top + static_cast<uint64_t>(lines > 1 ? lines - 1 : 0);
+    return reach < count ? static_cast<long long>(reach * 100 / count) : 100;
+}
+
+void draw_item_line(const Item& item) {
+    snprintf(line_buf, line_buf_size, "%s %s", type_tag(item.type),
+             item.display ? item.display : "");
+    print_fitted(line_buf, term_columns());
+    fputc('\r', stdout);
+}
+
+void draw_status_bar(const Item& page) {
+    uint64_t count = page.dir ? page.dir->count : 0;
+    uint64_t top = page.dir ? page.dir->top : 0;
+    put_cap(Cap::save_pos);
+    put_cap(Cap::move, term_lines() - 1, 0);
+    put_cap(Cap::standout_on);
+    long long percent = reach_percent(count, top, term_lines());
+    const char* host = page.host ? page.host : "";
+    const char* selector = page.selector ? page.selector : "";
+    const char* port = page.port ? page.port : "";
+    if (strcmp(port, "70") == 0 || strcmp(port, "gopher") == 0)
+        snprintf(line_buf, line_buf_size, "%3lld%%| %s/%c%s", percent, host, page.type, selector);
+    else
+        snprintf(line_buf, line_buf_size, "%3lld%%| %s:%s/%c%s", percent, host, port, page.type,
+                 selector);
+    print_fitted(line_buf, term_columns());
+    put_cap(Cap::standout_off);
+    put_cap(Cap::clear_eol);
+    put_cap(Cap::restore_pos);
+    fflush(stdout);
+}
+
+void draw_page(Item* page) {
+    if (!page || !is_menu_type(page->type)) return;
+    displayed_page = page;
+    put_cap(Cap::clear);
+    draw_status_bar(*page);
+    if (!page->dir) return;
+    const Dir& dir = *page->dir;
+    put_cap(Cap::save_pos);
+    uint64_t rows = static_cast<uint64_t>(term_lines() > 1 ? term_lines() - 1 : 0);
+    uint64_t end = dir.count < dir.top + rows ? dir.count : dir.top + rows;
+    for (uint64_t i = dir.top; i < end; i++) {
+        if (i != dir.top) put_cap(Cap::down);
+        if (i == dir.cursor) {
+            put_cap(Cap::save_pos);
+            put_cap(Cap::standout_on);
+            draw_item_line(dir.items[i]);
+            put_cap(Cap::column, 0);
+            put_cap(Cap::standout_off);
+        } else {
+            draw_item_line(dir.items[i]);
+            put_cap(Cap::column, 0);
+        }
+    }
+    put_cap(Cap::restore_pos);
+    fflush(stdout);
+}
+
+void move_cursor(Item* page, int step) {
+    if (!page->dir) return;
+    Dir& dir = *page->dir;
+    uint64_t old = dir.cursor;
+    if ((step < 0 && old == 0) || (step > 0 && old + 1 >= dir.count)) return;
+    uint64_t next = step > 0 ? old + 1 : old - 1;
+    int lines = term_lines();
+    if (lines < 3) {
+        // No room to scroll one row within: keep the highlight on the one
+        // menu row (if any) and redraw.
+        dir.cursor = next;
+        dir.top = next;
+        draw_page(page);
+        return;
+    }
+    uint64_t last = static_cast<uint64_t>(lines - 2);
+    uint64_t half = last / 2;
+
+    draw_item_line(dir.items[old]);
+    dir.cursor = next;
+    if (step > 0) {
+        if (next - dir.top >= half && dir.top + last + 1 < dir.count) {
+            put_cap(Cap::save_pos);
+            put_cap(Cap::move, lines - 2, 0);
+            put_cap(Cap::scroll_fwd);
+            draw_item_line(dir.items[dir.top + last + 1]);
+            put_cap(Cap::restore_pos);
+            dir.top++;
+        }
+    } else if (old - dir.top <= half && dir.top > 0) {
+        put_cap(Cap::save_pos);
+        put_cap(Cap::move, 0, 0);
+        put_cap(Cap::scroll_rev);
+        draw_item_line(dir.items[dir.top - 1]);
+        put_cap(Cap::restore_pos);
+        dir.top--;
+    }
+    put_cap(Cap::move, static_cast<int>(next - dir.top), 0);
+    put_cap(Cap::standout_on);
+    draw_item_line(dir.items[next]);
+    put_cap(Cap::standout_off);
+    draw_status_bar(*page);
+}
+
+bool place_jump(uint64_t count, uint64_t last, int64_t line, bool exact, uint64_t* top,
+                uint64_t* cursor) {
+    uint64_t target = line > 0 ? static_cast<uint64_t>(line) : 0;
+    if (target >= count - 1) target = count - 1;
+    if (target == *cursor) return false;
+    uint64_t old = *cursor, oldtop = *top;
+    if (count - 1 <= last) {
+        *cursor = target;
+    } else if (line <= 0) {
+        *top = 0;
+        if (exact || old > last || oldtop == 0) *cursor = 0;
+    } else if (target + last < count - 1) {
+        *top = target;
+        *cursor = target;
+    } else {
+        uint64_t endtop = count - 1 - last;
+        *top = endtop;
+        if (exact || oldtop == endtop)
+            *cursor = target;
+        else if (old < endtop)
+            *cursor = endtop;
+    }
+    return true;
+}
+
+void jump_to(Item* page, int64_t line, bool exact) {
+    if (!page->dir) return;
+    Dir& dir = *page->dir;
+    if (!place_jump(dir.count, static_cast<uint64_t>(last_row()), line, exact, &dir.top,
+                    &dir.cursor))
+        return;
+    draw_page(page);
+}
+
+void on_resize(int) {
+    term_reload();
+    if (term_lines() >= 3) put_cap(Cap::scroll_region, 0, term_lines() - 2);
+    Item* page = displayed_page;
+    if (!page || !page->dir) return;
+    Dir& dir = *page->dir;
+    uint64_t last = static_cast<uint64_t>(last_row());
+    if (dir.cursor - dir.top > last) dir.top = dir.cursor - last;
+    draw_page(page);
+}

@@ -1,0 +1,24 @@
+// The page view: drawing a menu, moving its highlight, resizing.
+#pragma once
+
+#include <cstdint>
+
+struct Item;
+
+// The menu page last drawn; redrawn on resize. Never owns.
+extern Item* displayed_page;
+
+void draw_page(Item* page);
+void draw_status_bar(const Item& page);
+void draw_item_line(const Item& item);
+void move_cursor(Item* page, int step);
+void jump_to(Item* page, int64_t line, bool exact);
+void on_resize(int sig);
+
+// The view placement of a jump, apart from drawing. Returns false when the
+// clamped target is the cursor (nothing changes).
+bool place_jump(uint64_t count, uint64_t last, int64_t line, bool exact, uint64_t* top,
+                uint64_t* cursor);
+
+// Status-bar percentage: how far the page reaches.
+long long reach_percent(uint64_t count, uint64_t top, int lines);

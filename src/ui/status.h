@@ -1,0 +1,20 @@
+// Messages and prompts on the status row.
+#pragma once
+
+#include <cstddef>
+
+// Shared buffer for every text drawn on the terminal.
+inline constexpr size_t line_buf_size = 256;
+extern char line_buf[line_buf_size];
+
+// Interactive show_status: message in standout on the status row, then
+// waits for one key.
+void show_status_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Asks for one line on the status row. Returns an owned line (caller
+// frees) without its newline, or nullptr on ^D or a read error.
+char* prompt_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Reads one key byte from the terminal, handling signals while waiting.
+// Returns the byte, or -1 at end of input or on a read error.
+int read_key();

@@ -1,0 +1,45 @@
+// Terminal modes and the terminal description. The only module that talks
+// to terminfo: everything else writes capabilities through put_cap().
+#pragma once
+
+#include <termios.h>
+
+extern struct termios orig_termios;
+extern struct termios raw_termios;
+// Result of the last setupterm: 0 while a description is loaded, -1 before.
+extern int termset;
+
+// The capabilities tolm writes (named apart from <term.h>'s macros).
+enum class Cap {
+    clear,         // clear_screen
+    save_pos,      // save_cursor
+    restore_pos,   // restore_cursor
+    scroll_region, // change_scroll_region (top, bottom)
+    move,          // cursor_address (row, column)
+    column,        // column_address (column)
+    down,          // cursor_down
+    scroll_fwd,    // scroll_forward
+    scroll_rev,    // scroll_reverse
+    standout_on,   // enter_standout_mode
+    standout_off,  // exit_standout_mode
+    clear_eol,     // clr_eol
+};
+
+// Writes the capability, expanded with its parameters, into the standard
+// output stream (in order with the text); an absent capability writes nothing.
+void put_cap(Cap cap, int p1 = 0, int p2 = 0);
+
+// The current description's size; 0 when none is loaded.
+int term_lines();
+int term_columns();
+
+// Raw modes, description loaded once, scroll region over the menu rows,
+// cleared screen.
+void term_setup();
+// Saved modes back; whole-screen scroll region and cleared screen.
+void term_restore();
+// Releases and loads the description afresh (after a resize).
+void term_reload();
+
+// Canonical mode with echo for one line of input (prompts), or back to raw.
+void term_line_mode(bool on);
