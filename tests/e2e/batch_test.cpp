@@ -1,0 +1,475 @@
+// The real tolm in batch mode (standard output a pipe, the pty its
+// controlling terminal) against the scripted fake server.
+#include "fake_server.h"
+#include "listing.h"
+#include "pty_run.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace tolmtest;
+using std::chrono::milliseconds;
+
+namespace {
+
+// Every byte value, then a gopher end-of-response line that a download
+// must copy like any other bytes.
+std::string binary_payload() {
+    std::string s;
+    for (int round = 0; round < 4; ++round)
+        for (int b = 0; b < 256; ++b) s += static_cast<char>((b * 7 + round) & 0xFF);
+    return s + "\r\n.\r\n";
+}
+
+// A port on 127.0.0.1 where nothing listens.
+uint16_t closed_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+std::string printable(const std::string& s) {
+    std::string out;
+    for (unsigned char c : s) {
+        if (c == '\n') out += "\\n\n";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\t') out += "\\t";
+        else if (c < 0x20 || c == 0x7F) {
+            char buf[8];
+            snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        } else out += static_cast<char>(c);
+    }
+    return out;
+}
+
+class BatchTest : public ::testing::Test {
+  protected:
+    void SetUp() override { before_ = tolm_tmpdirs(); }
+    void TearDown() override { expect_no_new_tmpdirs(before_); }
+
+    BatchResult run(const std::string& url) { return run_batch({url}); }
+
+    FakeServer server_;
+    std::vector<std::string> before_;
+};
+
+#define EXPECT_EXIT_CODE(result, expected)                                                         \
+    do {                                                                                           \
+        EXPECT_TRUE((result).finished) << "did not end in time\n" << (result).transcript;          \
+        EXPECT_TRUE((result).status.exited && (result).status.code == (expected))                  \
+            << "expected exit status " << (expected) << "\n"                                       \
+            << (result).transcript;                                                                \
+    } while (0)
+
+// ---------------------------------------------------------------- texts
+
+struct TextCase {
+    const char* name;
+    std::vector<std::string> chunks;
+    std::string expected;
+};
+
+class TextTest : public BatchTest, public ::testing::WithParamInterface<TextCase> {};
+
+TEST_P(TextTest, WritesTheTextExactly) {
+    const TextCase& c = GetParam();
+    server_.on("/doc.txt", Script::chunked(c.chunks, milliseconds(50)));
+    BatchResult r = run(server_.url("/0/doc.txt"));
+    EXPECT_EXIT_CODE(r, 0);
+    EXPECT_EQ(printable(r.out), printable(c.expected));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(server_.raw_requests(), std::vector<std::string>{"/doc.txt\r\n"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Batch, TextTest,
+    ::testing::Values(
+        TextCase{"Terminated", {"line one\r\nline two\r\n.\r\n"}, "line one\r\nline two\r\n"},
+        TextCase{"TerminatorSplitOverTwoReads", {"a\r\nb\r\n.", "\r\n"}, "a\r\nb\r\n"},
+        TextCase{"NoTerminatorLfOnly", {"first\nsecond without newline"},
+                 "first\nsecond without newline"},
+        TextCase{"TerminatorFollowedByMore", {"a\r\n.\r\nmore"}, "a\r\n.\r\nmore"},
+        TextCase{"StopsAtNul", {std::string("abc\0def\r\n.\r\n", 12)}, "abc"},
+        TextCase{"ExactlyOneBlock", {std::string(1024, 'x')}, std::string(1024, 'x')},
+        TextCase{"ThreeOtherBytes", {"abc"}, "abc"},
+        TextCase{"LongChunked",
+                 {std::string(3000, 'a') + "\r\n", std::string(3000, 'b') + "\r\n.\r\n"},
+                 std::string(3000, 'a') + "\r\n" + std::string(3000, 'b') + "\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The terminator ends the response: tolm must not wait for the server to
+// close the connection.
+TEST_F(BatchTest, TextEndsAtTerminatorWithoutWaitingForClose) {
+    Script s = Script::send("held open\r\n.\r\n");
+    s.end = Script::End::Silent;
+    server_.on("/held", s);
+    BatchResult r = run(server_.url("/0/held"));
+    EXPECT_EXIT_CODE(r, 0);
+    EXPECT_EQ(r.out, "held open\r\n");
+}
+
+// ---------------------------------------------------------------- menus
+
+struct MenuCase {
+    const char* name;
+    std::string menu;     // what the server sends
+    std::string expected; // tolm's listing
+};
+
+class MenuTest : public BatchTest, public ::testing::WithParamInterface<MenuCase> {};
+
+TEST_P(MenuTest, ListsOneLinePerItem) {
+    const MenuCase& c = GetParam();
+    for (char type : {'1', '7'}) {
+        SCOPED_TRACE(std::string("type ") + type);
+        FakeServer server;
+        server.on("/menu", Script::send(c.menu));
+        BatchResult r = run_batch({server.url(std::string("/") + type + "/menu")});
+        EXPECT_EXIT_CODE(r, 0);
+        EXPECT_EQ(printable(r.out), printable(c.expected));
+        // The independent computation agrees with the hand-written table.
+        EXPECT_EQ(printable(expected_listing(c.menu)), printable(c.expected));
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(server.raw_requests(), std::vector<std::string>{"/menu\r\n"});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Batch, MenuTest,
+    ::testing::Values(
+        MenuCase{"InfoDirText",
+                 "iWelcome here\t\tnull.host\t1\r\n"
+                 "1A directory\t/dir\t127.0.0.1\t70\r\n"
+                 "0A text\t/t.txt\t127.0.0.1\t70\r\n"
+                 ".\r\n",
+                 "   |Welcome here\nDir+A directory\nTxt+A text\n"},
+        MenuCase{"LineWithoutFields",
+                 "1Dir\t/d\th\t70\r\n"
+                 "just some words\r\n"
+                 "two\ttabs\tonly\r\n"
+                 "\r\n"
+                 ".\r\n",
+                 "Dir+Dir\n ? +just some words\r\n ? +two\ttabs\tonly\r\n ? +\r\n"},
+        MenuCase{"EveryTag",
+                 "0t\ts\th\t1\r\n1d\ts\th\t1\r\n2c\ts\th\t1\r\n3e\ts\th\t1\r\n"
+                 "4m\ts\th\t1\r\n5p\ts\th\t1\r\n6u\ts\th\t1\r\n7s\ts\th\t1\r\n"
+                 "8l\ts\th\t1\r\n9b\ts\th\t1\r\n+m\ts\th\t1\r\nIi\ts\th\t1\r\n"
+                 "Tt\ts\th\t1\r\ngg\ts\th\t1\r\nhu\ts\th\t1\r\nii\ts\th\t1\r\n"
+                 "Aa\ts\th\t1\r\n:c\ts\th\t1\r\nZz\ts\th\t1\r\nss\ts\th\t1\r\n"
+                 "[b\ts\th\t1\r\n\xC3x\ts\th\t1\r\n"
+                 ".\r\n",
+                 "Txt+t\nDir+d\nCSO|c\nErr|e\nMac+m\nDOS+p\nUUE+u\nInd+s\nTln|l\nBin+b\n"
+                 "Mir+m\nImg+i\nIBM|t\nGIF+g\nURL+u\n   |i\n!  |a\n!  |c\n!  |z\n ? +s\n"
+                 " ? +b\n ? +x\n"},
+        MenuCase{"LfLineEndsAndExtraFields",
+                 "1One\t/1\th\t70\t+\n0Two\t/2\th\t70\n.\r\n", "Dir+One\nTxt+Two\n"},
+        MenuCase{"NoTerminator", "1One\t/1\th\t70\r\n0Two\t/2\th\t70\r\n",
+                 "Dir+One\nTxt+Two\n"},
+        MenuCase{"UnterminatedLastLineIsNoItem", "1One\t/1\th\t70\r\n0Tw", "Dir+One\n"},
+        MenuCase{"EmptyDisplay", "1\t/1\th\t70\r\n.\r\n", "Dir+\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BatchTest, UrlWithoutPathListsTheRootMenu) {
+    server_.on("", Script::send("iroot menu\t\tnull.host\t1\r\n.\r\n"));
+    BatchResult r = run(server_.url());
+    EXPECT_EXIT_CODE(r, 0);
+    EXPECT_EQ(r.out, "   |root menu\n");
+    EXPECT_EQ(server_.raw_requests(), std::vector<std::string>{"\r\n"});
+}
+
+TEST_F(BatchTest, UrlWithoutSchemeListsTheRootMenu) {
+    server_.on("", Script::send("iroot menu\t\tnull.host\t1\r\n.\r\n"));
+    BatchResult r = run("127.0.0.1:" + std::to_string(server_.port()));
+    EXPECT_EXIT_CODE(r, 0);
+    EXPECT_EQ(r.out, "   |root menu\n");
+}
+
+TEST_F(BatchTest, IPv6LiteralInBrackets) {
+    FakeServer server(true);
+    ASSERT_TRUE(server.has_ipv6());
+    server.on("/x", Script::send("iover IPv6\t\tnull.host\t1\r\n.\r\n"));
+    BatchResult r = run("gopher://[::1]:" + std::to_string(server.port()) + "/1/x");
+    EXPECT_EXIT_CODE(r, 0);
+    EXPECT_EQ(r.out, "   |over IPv6\n");
+}
+
+TEST_F(BatchTest, MenuWithoutAnyNewlineIsNotParsed) {
+    server_.on("/m", Script::send("no newline at all"));
+    BatchResult r = run(server_.url("/1/m"));
+    EXPECT_EXIT_CODE(r, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Couldn't parse dir item\n");
+}
+
+// ---------------------------------------------------------------- search
+
+TEST_F(BatchTest, SearchSendsSelectorTabQueryAndListsResults) {
+    server_.on("/find\tcats", Script::send("0Cats\t/cats.txt\th\t70\r\n.\r\n"));
+    BatchResult r = run(server_.url("/7/find%09cats"));
+    EXPECT_EXIT_CODE(r, 0);
+    EXPECT_EQ(server_.requests(), std::vector<std::string>{"/find\tcats"});
+    EXPECT_EQ(server_.raw_requests(), std::vector<std::string>{"/find\tcats\r\n"});
+    EXPECT_EQ(r.out, "Txt+Cats\n");
+}
+
+TEST_F(BatchTest, SearchWithoutQuerySendsSelector) {
+    server_.on("/find", Script::send("iNo query given\t\tnull.host\t1\r\n.\r\n"));
+    BatchResult r = run(server_.url("/7/find"));
+    EXPECT_EXIT_CODE(r, 0);
+    EXPECT_EQ(server_.requests(), std::vector<std::string>{"/find"});
+    EXPECT_EQ(r.out, "   |No query given\n");
+}
+
+// ---------------------------------------------------------------- types
+
+class SilentTypeTest : public BatchTest, public ::testing::WithParamInterface<char> {};
+
+TEST_P(SilentTypeTest, PrintsNothing) {
+    server_.set_default(Script::send("should not be asked\r\n.\r\n"));
+    BatchResult r = run(server_.url(std::string("/") + GetParam() + "/sel"));
+    EXPECT_EXIT_CODE(r, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(server_.connections(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Batch, SilentTypeTest, ::testing::Values('2', '3', '8', 'T'),
+                         [](const auto& info) { return std::string(1, info.param); });
+
+class DownloadTypeTest : public BatchTest, public ::testing::WithParamInterface<char> {};
+
+TEST_P(DownloadTypeTest, CopiesByteForByte) {
+    const std::string payload = binary_payload();
+    server_.on("/file", Script::chunked({payload.substr(0, 700), payload.substr(700)},
+                                        milliseconds(30)));
+    BatchResult r = run(server_.url(std::string("/") + GetParam() + "/file"));
+    EXPECT_EXIT_CODE(r, 0);
+    EXPECT_EQ(r.out.size(), payload.size());
+    EXPECT_TRUE(r.out == payload) << "the copy differs from what the server sent";
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(server_.raw_requests(), std::vector<std::string>{"/file\r\n"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Batch, DownloadTypeTest,
+                         ::testing::Values('4', '5', '6', '9', 'I', 'g', 'h', 'i', '+', 's', 'd',
+                                           '['),
+                         [](const auto& info) {
+                             char c = info.param;
+                             if (c == '+') return std::string("plus");
+                             if (c == '[') return std::string("bracket");
+                             return std::string(1, c);
+                         });
+
+TEST_F(BatchTest, DownloadOfEmptyResponseIsEmpty) {
+    BatchResult r = run(server_.url("/9/nothing"));
+    EXPECT_EXIT_CODE(r, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+}
+
+class UnsupportedTypeTest : public BatchTest, public ::testing::WithParamInterface<char> {};
+
+TEST_P(UnsupportedTypeTest, ReportsTypeOnStderr) {
+    char type = GetParam();
+    server_.set_default(Script::send("should not be asked\r\n.\r\n"));
+    BatchResult r = run(server_.url(std::string("/") + type + "/sel"));
+    EXPECT_EXIT_CODE(r, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, std::string("Type ") + type + " (!  |) not supported\n");
+    EXPECT_EQ(server_.connections(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Batch, UnsupportedTypeTest,
+                         ::testing::Values(':', ';', '<', '=', '>', '?', '@', 'A', 'H', 'J', 'M',
+                                           'S', 'U', 'Z'),
+                         [](const auto& info) {
+                             char c = info.param;
+                             if (c >= 'A' && c <= 'Z') return std::string(1, c);
+                             return "code" + std::to_string(static_cast<int>(c));
+                         });
+
+// ---------------------------------------------------------------- start-up messages
+
+struct FatalCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string err;
+};
+
+class FatalTest : public ::testing::TestWithParam<FatalCase> {
+  protected:
+    void SetUp() override { before_ = tolm_tmpdirs(); }
+    void TearDown() override { expect_no_new_tmpdirs(before_); }
+    std::vector<std::string> before_;
+};
+
+TEST_P(FatalTest, MessageAndStatusOne) {
+    const FatalCase& c = GetParam();
+    BatchResult r = run_batch(c.args);
+    EXPECT_EXIT_CODE(r, 1);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Batch, FatalTest,
+    ::testing::Values(
+        FatalCase{"NoArgument", {}, "usage: tolm URL\n"},
+        FatalCase{"TwoArguments", {"gopher://127.0.0.1/1", "x"}, "usage: tolm URL\n"},
+        FatalCase{"Gophers", {"gophers://127.0.0.1/1"}, "Protocol not supported: gophers\n"},
+        FatalCase{"Go", {"go://127.0.0.1/1"}, "Protocol not supported: go\n"},
+        FatalCase{"EmptyScheme", {"://127.0.0.1/1"}, "Protocol not supported: \n"},
+        FatalCase{"UpperCaseScheme", {"GOPHER://127.0.0.1/1"}, "Protocol not supported: GOPHER\n"},
+        FatalCase{"SchemeInSelectorWithoutScheme",
+                  {"127.0.0.1/1/a://b"},
+                  "Protocol not supported: 127.0.0.1/1/a\n"},
+        FatalCase{"EmptyPort", {"gopher://host:/1"}, "Can't parse url\n"},
+        FatalCase{"EmptyHost", {"gopher:///1"}, "Can't parse url\n"},
+        FatalCase{"SchemeOnly", {"gopher://"}, "Can't parse url\n"},
+        FatalCase{"EmptyArgument", {""}, "Can't parse url\n"},
+        FatalCase{"UnclosedBracket", {"gopher://[::1/1"}, "Can't parse url\n"},
+        FatalCase{"PortAtEnd", {"gopher://host:"}, "Can't parse url\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BatchTest, ConnectionRefused) {
+    uint16_t port = closed_port();
+    for (const char* path : {"/1/x", "/0/x", "/9/x"}) {
+        SCOPED_TRACE(path);
+        BatchResult r = run("gopher://127.0.0.1:" + std::to_string(port) + path);
+        EXPECT_EXIT_CODE(r, 0);
+        EXPECT_EQ(r.err,
+                  "Can't connect to: 127.0.0.1:" + std::to_string(port) + ": Connection refused\n");
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST_F(BatchTest, UnresolvableHost) {
+    BatchResult r = run("gopher://no-such-host.invalid:7070/1/x");
+    EXPECT_EXIT_CODE(r, 0);
+    const std::string prefix = "Can't resolve hostname \"no-such-host.invalid\": ";
+    EXPECT_EQ(r.err.substr(0, prefix.size()), prefix) << r.transcript;
+    EXPECT_GT(r.err.size(), prefix.size() + 1) << "no error text";
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "not exactly one line\n" << r.transcript;
+    EXPECT_EQ(r.out, "");
+}
+
+struct EmptyCase {
+    const char* name;
+    char type;
+    std::string response;
+};
+
+class EmptyResponseTest : public BatchTest, public ::testing::WithParamInterface<EmptyCase> {};
+
+TEST_P(EmptyResponseTest, Reported) {
+    const EmptyCase& c = GetParam();
+    server_.on("/e", Script::send(c.response));
+    BatchResult r = run(server_.url(std::string("/") + c.type + "/e"));
+    EXPECT_EXIT_CODE(r, 0);
+    EXPECT_EQ(r.err, "Empty response from server\n");
+    EXPECT_EQ(r.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Batch, EmptyResponseTest,
+                         ::testing::Values(EmptyCase{"MenuNothing", '1', ""},
+                                           EmptyCase{"MenuTerminatorOnly", '1', ".\r\n"},
+                                           EmptyCase{"TextNothing", '0', ""},
+                                           EmptyCase{"TextTerminatorOnly", '0', ".\r\n"},
+                                           EmptyCase{"SearchNothing", '7', ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BatchTest, ResetWhileReadingMenu) {
+    server_.on("/m", Script::reset_after("1One\t/1\th\t70\r\n", milliseconds(200)));
+    BatchResult r = run(server_.url("/1/m"));
+    EXPECT_EXIT_CODE(r, 0);
+    EXPECT_EQ(r.err, "Can't read socket: Connection reset by peer\nEmpty response from server\n");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(BatchTest, ResetDuringDownload) {
+    server_.on("/sel", Script::reset_after("partial data", milliseconds(300)));
+    BatchResult r = run(server_.url("/9/sel"));
+    EXPECT_EXIT_CODE(r, 0);
+    EXPECT_EQ(r.out, "partial dataError downloading file /sel: Connection reset by peer")
+        << r.transcript;
+}
+
+TEST_F(BatchTest, NoControllingTerminal) {
+    RunOptions opts;
+    opts.mode = Mode::NoTerminal;
+    opts.args = {server_.url("/1/x")};
+    PtyRun run(opts);
+    ASSERT_TRUE(run.wait_exit()) << run.transcript();
+    EXPECT_TRUE(run.status().exited && run.status().code == 1) << run.transcript();
+    const std::string prefix = "open: /dev/tty: ";
+    EXPECT_EQ(run.err().substr(0, prefix.size()), prefix) << run.transcript();
+    EXPECT_TRUE(!run.err().empty() && run.err().back() == '\n') << run.transcript();
+    EXPECT_EQ(run.out(), "");
+    EXPECT_EQ(server_.connections(), 0u);
+}
+
+// ---------------------------------------------------------------- signals
+
+struct SignalCase {
+    const char* name;
+    int sig;
+    char type;
+};
+
+class SignalTest : public BatchTest, public ::testing::WithParamInterface<SignalCase> {};
+
+TEST_P(SignalTest, EndsWith128PlusSignal) {
+    const SignalCase& c = GetParam();
+    server_.on("/hold", Script::silent());
+    RunOptions opts;
+    opts.args = {server_.url(std::string("/") + c.type + "/hold")};
+    PtyRun run(opts);
+    ASSERT_TRUE(server_.wait_for_requests(1, deadline())) << run.transcript();
+    // Let it reach its read of the response.
+    run.pump_for(milliseconds(50));
+    run.signal(c.sig);
+    ASSERT_TRUE(run.wait_exit(scaled(milliseconds(1000))))
+        << "did not end within a second of the signal\n"
+        << run.transcript();
+    EXPECT_TRUE(run.status().exited && run.status().code == 128 + c.sig) << run.transcript();
+    EXPECT_EQ(run.out(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Batch, SignalTest,
+                         ::testing::Values(SignalCase{"TermMenu", SIGTERM, '1'},
+                                           SignalCase{"IntMenu", SIGINT, '1'},
+                                           SignalCase{"HupMenu", SIGHUP, '1'},
+                                           SignalCase{"TermText", SIGTERM, '0'},
+                                           SignalCase{"TermDownload", SIGTERM, '9'},
+                                           SignalCase{"IntDownload", SIGINT, '9'}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- a reader that goes away
+
+TEST_F(BatchTest, ReaderGoesAwayDuringLargeDownload) {
+    std::string big(8 << 20, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 31 + (i >> 12));
+    server_.on("/big.bin", Script::send(big));
+    RunOptions opts;
+    opts.args = {server_.url("/9/big.bin")};
+    PtyRun run(opts);
+    ASSERT_TRUE(run.pump_until([&] { return run.out().size() >= 10; })) << run.transcript();
+    EXPECT_EQ(run.out().substr(0, 10), big.substr(0, 10));
+    run.close_stdout();
+    ASSERT_TRUE(run.wait_exit()) << "tolm hangs after its reader went away\n" << run.transcript();
+    EXPECT_TRUE(run.status().exited) << "must not die of a signal: " << run.transcript();
+    EXPECT_EQ(run.status().code, 0) << run.transcript();
+}
+
+} // namespace
