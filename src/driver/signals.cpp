@@ -114,28 +114,36 @@ int wait_fd(int fd, short events) {
     }
 }
 
-ssize_t read_fd(int fd, void* buf, size_t n) {
+namespace {
+
+template <typename Call> ssize_t retry_io(int fd, short events, bool wait_first, Call call) {
     for (;;) {
-        if (wait_fd(fd, POLLIN) < 0) return -1;
-        ssize_t r = read(fd, buf, n);
-        if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        return r;
+        handle_pending_signals();
+        if (wait_first && wait_fd(fd, events) < 0) return -1;
+        ssize_t r = call();
+        if (r >= 0 || errno == EINTR) {
+            if (r >= 0) return r;
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+        if (!wait_first && wait_fd(fd, events) < 0) return -1;
     }
 }
 
-ssize_t write_fd(int fd, const void* buf, size_t n) {
-    for (;;) {
-        if (wait_fd(fd, POLLOUT) < 0) return -1;
-        ssize_t r = write(fd, buf, n);
-        if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        return r;
-    }
+} // namespace
+
+ssize_t read_fd(int fd, void* buf, size_t n, bool wait_first) {
+    return retry_io(fd, POLLIN, wait_first, [&] { return read(fd, buf, n); });
 }
 
-int write_all(int fd, const void* buf, size_t n) {
+ssize_t write_fd(int fd, const void* buf, size_t n, bool wait_first) {
+    return retry_io(fd, POLLOUT, wait_first, [&] { return write(fd, buf, n); });
+}
+
+int write_all(int fd, const void* buf, size_t n, bool wait_first) {
     const char* p = static_cast<const char*>(buf);
     while (n > 0) {
-        ssize_t w = write_fd(fd, p, n);
+        ssize_t w = write_fd(fd, p, n, wait_first);
         if (w < 0) return -1;
         p += w;
         n -= static_cast<size_t>(w);

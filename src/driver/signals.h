@@ -31,12 +31,15 @@ void handle_pending_signals();
 // meanwhile. Returns 1 when ready, -1 with errno set when poll fails.
 int wait_fd(int fd, short events);
 
-// read() and write() that wait through wait_fd first, so that an ending
-// signal never leaves the program stuck in a blocking call.
-ssize_t read_fd(int fd, void* buf, size_t n);
-ssize_t write_fd(int fd, const void* buf, size_t n);
+// read() and write() that an ending signal cannot leave stuck: with
+// wait_first they wait through wait_fd before the call (descriptors that
+// block, such as the terminal or a pipe); without it they try the call
+// first and wait only when it would block (non-blocking sockets, regular
+// files), which saves a poll per block on a fast stream.
+ssize_t read_fd(int fd, void* buf, size_t n, bool wait_first = true);
+ssize_t write_fd(int fd, const void* buf, size_t n, bool wait_first = true);
 // Writes everything (continuing short writes); 0, or -1 with errno set.
-int write_all(int fd, const void* buf, size_t n);
+int write_all(int fd, const void* buf, size_t n, bool wait_first = true);
 
 // Waits for a child to end: the child holds the write end of alive_fd's
 // pipe, so the read end sees end of file when the child is gone.

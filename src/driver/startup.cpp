@@ -99,7 +99,7 @@ int tolm_main(int argc, char** argv) {
     devnull_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (devnull_fd < 0) die("open: /dev/null: %s", strerror(errno));
     install_signal_handlers();
-    if (!mkdtemp(tmpdir)) die("mkdir: %s: %s", tmpdir, strerror(errno));
+    make_tmpdir();
 
     interactive = isatty(STDOUT_FILENO);
     if (interactive)

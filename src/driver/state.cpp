@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "items/item.h"
@@ -66,9 +68,40 @@ void* resize_array_or_die(void* block, size_t count, size_t size) {
     return p;
 }
 
+namespace {
+
+// Until mkdtemp has filled it in, tmpdir is only the template, which may
+// name somebody else's directory.
+bool tmpdir_made = false;
+
+// The directory is private to this process, so whatever is still in it is
+// ours: a download cut short by a signal has not been remembered by any
+// item yet, and must not keep the directory from going.
+void empty_tmpdir() {
+    if (!tmpdir_made) return;
+    DIR* dir = opendir(tmpdir);
+    if (!dir) return;
+    int fd = dirfd(dir);
+    while (const dirent* entry = readdir(dir)) {
+        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+            unlinkat(fd, entry->d_name, 0);
+    }
+    closedir(dir);
+}
+
+} // namespace
+
+void make_tmpdir() {
+    if (!mkdtemp(tmpdir)) die("mkdir: %s: %s", tmpdir, strerror(errno));
+    tmpdir_made = true;
+}
+
 void exit_cleanup() {
     release_item(root_item.get());
-    if (!in_child) rmdir(tmpdir);
+    if (!in_child) {
+        empty_tmpdir();
+        rmdir(tmpdir);
+    }
     root_item.reset();
     url_copy.reset();
     if (interactive) term_restore();

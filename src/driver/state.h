@@ -44,6 +44,9 @@ char* strdup_or_die(const char* text);
 // returns nullptr; a product beyond 64 bits dies with "realloc: overflow".
 void* resize_array_or_die(void* block, size_t count, size_t size);
 
+// Creates the private temporary directory (mkdtemp on tmpdir) or dies.
+void make_tmpdir();
+
 // Registered with atexit: releases the item tree (removing files kept in
 // the temporary directory unless in a child), removes the directory and
 // restores the terminal when interactive.

@@ -24,11 +24,10 @@ void tcp_close(Connection* conn) {
     close(conn->fd);
 }
 
-// A connect that an ending signal can interrupt: started without blocking,
-// then waited for like every other blocking step.
+// The socket stays non-blocking for its whole life: a connect, read or
+// write that would block waits in wait_fd, where an ending signal is seen.
 int tcp_connect(Connection* conn, const addrinfo* addr, const char*) {
-    int flags = fcntl(conn->fd, F_GETFL);
-    fcntl(conn->fd, F_SETFL, flags | O_NONBLOCK);
+    fcntl(conn->fd, F_SETFL, fcntl(conn->fd, F_GETFL) | O_NONBLOCK);
     int r = connect(conn->fd, addr->ai_addr, addr->ai_addrlen);
     if (r < 0 && errno == EINPROGRESS) {
         if (wait_fd(conn->fd, POLLOUT) < 0) return -1;
@@ -38,9 +37,6 @@ int tcp_connect(Connection* conn, const addrinfo* addr, const char*) {
         errno = err;
         r = err ? -1 : 0;
     }
-    int saved = errno;
-    fcntl(conn->fd, F_SETFL, flags);
-    errno = saved;
     return r;
 }
 
@@ -60,11 +56,11 @@ char* tcp_strip_scheme(char* url) {
 }
 
 ssize_t tcp_read(Connection* conn, void* buf, size_t n) {
-    return read_fd(conn->fd, buf, n);
+    return read_fd(conn->fd, buf, n, false);
 }
 
 ssize_t tcp_write(Connection* conn, const void* buf, size_t n) {
-    return write_fd(conn->fd, buf, n);
+    return write_fd(conn->fd, buf, n, false);
 }
 
 // Blocks SIGWINCH for the life of the object.
