@@ -1,0 +1,671 @@
+// Interactive tolm under a pseudo-terminal: moving between pages, the pager,
+// gopher searches, the page's own commands and the ways out, read back
+// through a terminal emulator.
+#include "fake_server.h"
+#include "gophernicus.h"
+#include "listing.h"
+#include "pty_run.h"
+#include "screen.h"
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace tolmtest;
+using std::chrono::milliseconds;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string kHelpText = "Commands:\n"
+                              "Down, 'j': move one line down.\n"
+                              "'J': move to next link.\n"
+                              "Up, 'k': move one line up.\n"
+                              "'K': move to previous link.\n"
+                              "PgDown, ' ': move one page down.\n"
+                              "PgUp, 'b': move one page up.\n"
+                              "Home, 'g': move to top of the page.\n"
+                              "End, 'G': move to end of the page.\n"
+                              "Right, 'l': view highlighted item.\n"
+                              "Left, 'h': view previous item.\n"
+                              "'/': search current page.\n"
+                              "'n': search string forward.\n"
+                              "'N': search string backward.\n"
+                              "'U': print page URI.\n"
+                              "'u': print item URI.\n"
+                              "'Y': yank page URI to external program.\n"
+                              "'y': yank item URI to external program.\n"
+                              "'?': show this help.\n"
+                              "^D, 'q': exit tolm.\n";
+
+// What xterm-256color's clear_screen writes: the mark of a full redraw.
+const std::string kClear = "\x1b[H\x1b[2J";
+
+// A directory of the test's own, removed with everything in it. Its name
+// must not look like tolm's private directories, which the tests count.
+class TempDir {
+  public:
+    TempDir() {
+        char name[] = "/tmp/e2e-nav-XXXXXX";
+        if (mkdtemp(name))
+            path_ = name;
+        else
+            ADD_FAILURE() << "mkdtemp failed";
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_script(const std::string& path, const std::string& body) {
+    std::ofstream(path) << "#!/bin/sh\n" << body;
+    chmod(path.c_str(), 0755);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::stringstream s(text);
+    for (std::string l; std::getline(s, l);)
+        lines.push_back(l);
+    return lines;
+}
+
+std::string menu_line(char type, const std::string& display, const std::string& selector,
+                      const std::string& host, const std::string& port) {
+    return type + display + "\t" + selector + "\t" + host + "\t" + port + "\r\n";
+}
+
+std::string info_line(const std::string& text) {
+    return "i" + text + "\t\tnull.host\t1\r\n";
+}
+
+// How tolm draws an item on a menu row.
+std::string row_of(char type, const std::string& display) {
+    return expected_tag(static_cast<unsigned char>(type)) + " " + display;
+}
+
+// One interactive run of tolm with its screen.
+class Session {
+  public:
+    explicit Session(RunOptions o) : run_(with_mode(o)), screen_(o.rows, o.cols, run_.master()) {
+        run_.on_pty_output([this](std::string_view b) { screen_.feed(b); });
+    }
+
+    PtyRun& run() { return run_; }
+    const Screen& screen() const { return screen_; }
+
+    // Waits until pred holds and still holds after the terminal has been
+    // quiet for a moment: no half-drawn screen is ever judged.
+    bool wait(const std::function<bool()>& pred, Millis timeout = deadline()) {
+        auto end = Clock::now() + timeout;
+        for (;;) {
+            auto left = std::chrono::duration_cast<Millis>(end - Clock::now());
+            if (left <= Millis(0) || !run_.pump_until(pred, left)) return false;
+            size_t seen = run_.pty().size();
+            run_.pump_for(scaled(Millis(30)));
+            if (run_.pty().size() == seen && pred()) return true;
+        }
+    }
+
+    // Typed keys; what the program writes from now on is since_keys().
+    void keys(std::string_view k) {
+        mark_ = run_.pty().size();
+        run_.send(k);
+    }
+    std::string since_keys() const { return run_.pty().substr(mark_); }
+    bool redrawn() const { return since_keys().find(kClear) != std::string::npos; }
+
+    std::string status() const { return screen_.row(screen_.rows() - 1); }
+    // The menu row in standout, -1 when there is none.
+    int highlight() const {
+        for (int r = 0; r + 1 < screen_.rows(); ++r)
+            if (screen_.standout(r, 0)) return r;
+        return -1;
+    }
+    bool highlight_is(int row, const std::string& text) const {
+        return highlight() == row && screen_.row(row) == text;
+    }
+    void resize(int rows, int cols) {
+        run_.resize(rows, cols);
+        screen_.resize(rows, cols);
+    }
+    std::string dump() const { return screen_.dump() + "\n" + run_.transcript(); }
+
+    // The terminal's local modes now.
+    tcflag_t lflag() const {
+        termios t{};
+        if (tcgetattr(run_.master(), &t) != 0) return 0;
+        return t.c_lflag;
+    }
+
+  private:
+    static RunOptions with_mode(RunOptions o) {
+        o.mode = Mode::Interactive;
+        return o;
+    }
+    PtyRun run_;
+    Screen screen_;
+    size_t mark_ = 0;
+};
+
+class NavigateTest : public ::testing::Test {
+  protected:
+    void SetUp() override { before_ = tolm_tmpdirs(); }
+    void TearDown() override { expect_no_new_tmpdirs(before_); }
+
+    std::string port() const { return std::to_string(server_.port()); }
+    std::string line(char type, const std::string& display, const std::string& selector) const {
+        return menu_line(type, display, selector, "127.0.0.1", port());
+    }
+
+    // A pager that copies the text it is given into pages/0, pages/1, ...
+    std::string copying_pager() {
+        fs::create_directory(dir_.file("pages"));
+        std::string pages = dir_.file("pages");
+        write_script(dir_.file("pager"), "n=$(ls '" + pages + "' | wc -l)\ncat > '" + pages +
+                                             "/tmp'\nmv '" + pages + "/tmp' '" + pages + "'/$n\n");
+        return dir_.file("pager");
+    }
+    std::string page(int n) const { return read_file(dir_.file("pages/" + std::to_string(n))); }
+    bool page_exists(int n) const { return fs::exists(dir_.file("pages/" + std::to_string(n))); }
+
+    std::unique_ptr<Session> start(const std::string& path, std::optional<std::string> pager = {},
+                                   std::map<std::string, std::string> env = {}) {
+        RunOptions o;
+        o.args = {server_.url(path)};
+        o.pager = pager;
+        o.env = std::move(env);
+        return std::make_unique<Session>(o);
+    }
+
+    FakeServer server_;
+    TempDir dir_;
+    std::vector<std::string> before_;
+};
+
+#define ASSERT_SCREEN(s, pred) ASSERT_TRUE((s).wait([&] { return pred; })) << (s).dump()
+#define EXPECT_QUITS(s, key)                                                                       \
+    do {                                                                                           \
+        (s).keys(key);                                                                             \
+        ASSERT_TRUE((s).run().wait_exit()) << (s).dump();                                          \
+        EXPECT_TRUE((s).run().status().exited && (s).run().status().code == 0) << (s).dump();      \
+    } while (0)
+
+// ---------------------------------------------------------------- pages
+
+TEST_F(NavigateTest, BackKeysRestoreTheEarlierPageWithoutARequest) {
+    std::string root;
+    for (int i = 0; i < 40; ++i)
+        root += i == 30 ? line('1', "Sub menu", "/sub")
+                        : line('0', "Text " + std::to_string(100 + i), "/t");
+    server_.on("/m", Script::send(root + ".\r\n"));
+    std::string sub;
+    for (int i = 0; i < 30; ++i)
+        sub += line('0', "Sub text " + std::to_string(100 + i), "/t");
+    server_.on("/sub", Script::send(sub + ".\r\n"));
+
+    auto s = start("/1/m");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Text 100")));
+    // Far enough down that the page has scrolled.
+    s->keys(std::string(30, 'j'));
+    ASSERT_SCREEN(*s, s->screen().row(0) != row_of('0', "Text 100") &&
+                          s->screen().row(s->highlight()) == row_of('1', "Sub menu"));
+    const std::string root_screen = s->screen().dump();
+
+    s->keys("\r");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Sub text 100")));
+    s->keys("jjj");
+    ASSERT_SCREEN(*s, s->highlight_is(3, row_of('0', "Sub text 103")));
+    const std::string sub_screen = s->screen().dump();
+    ASSERT_EQ(server_.requests(), (std::vector<std::string>{"/m", "/sub"}));
+
+    s->keys("h");
+    ASSERT_SCREEN(*s, s->screen().dump() == root_screen);
+    s->keys("\r"); // the sub-menu again, from memory, with its own cursor
+    ASSERT_SCREEN(*s, s->screen().dump() == sub_screen);
+    s->keys("\x1b[D");
+    ASSERT_SCREEN(*s, s->screen().dump() == root_screen);
+    // The root page is its own parent: drawn again and nothing else.
+    s->keys("h");
+    ASSERT_SCREEN(*s, s->redrawn() && s->screen().dump() == root_screen);
+    EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "/sub"}));
+    EXPECT_QUITS(*s, "q");
+}
+
+TEST_F(NavigateTest, BrowsesARealServer) {
+    Gophernicus gn;
+    ASSERT_TRUE(gn.start(std::string(TOLM_SOURCE_DIR) + "/tests/data/gopherhole"));
+    std::string menu = gn.fetch("");
+    std::string text_selector;
+    for (const std::string& l : lines_of(menu))
+        if (l.rfind("0A text file\t", 0) == 0) text_selector = l.substr(13, l.find('\t', 13) - 13);
+    ASSERT_NE(text_selector, "") << menu;
+
+    RunOptions o;
+    o.args = {gn.url("/1/")};
+    o.pager = copying_pager();
+    Session s(o);
+    auto row_with = [&](const std::string& text) {
+        for (int r = 0; r + 1 < s.screen().rows(); ++r)
+            if (s.screen().row(r) == text) return r;
+        return -1;
+    };
+    ASSERT_SCREEN(s, row_with(row_of('1', "A sub-menu")) > 0);
+    int sub_row = row_with(row_of('1', "A sub-menu"));
+    int text_row = row_with(row_of('0', "A text file"));
+    ASSERT_GT(text_row, 0) << s.dump();
+    s.keys(std::string(static_cast<size_t>(sub_row), 'j'));
+    ASSERT_SCREEN(s, s.highlight() == sub_row);
+    const std::string root_screen = s.screen().dump();
+
+    s.keys("\r");
+    ASSERT_SCREEN(s, row_with(row_of('0', "notes.txt")) >= 0);
+    s.keys("h");
+    ASSERT_SCREEN(s, s.screen().dump() == root_screen);
+
+    s.keys(text_row < sub_row ? std::string(static_cast<size_t>(sub_row - text_row), 'k')
+                              : std::string(static_cast<size_t>(text_row - sub_row), 'j'));
+    ASSERT_SCREEN(s, s.highlight() == text_row);
+    s.keys("\r");
+    ASSERT_SCREEN(s, s.redrawn() && s.highlight() == text_row && page_exists(0));
+    EXPECT_EQ(page(0), gn.fetch(text_selector));
+    EXPECT_QUITS(s, "q");
+}
+
+// ---------------------------------------------------------------- pager
+
+TEST_F(NavigateTest, TextsAndHelpReachThePagerAndThePageComesBack) {
+    server_.on("/m",
+               Script::send(info_line("Header") + line('0', "First text", "/t1") +
+                            line('0', "Second text", "/t2") + line('1', "Sub", "/sub") + ".\r\n"));
+    server_.on("/t2", Script::send("line one\r\nline two\twith tab\r\n.\r\n"));
+    auto s = start("/1/m", copying_pager());
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('i', "Header")));
+    s->keys("jj");
+    ASSERT_SCREEN(*s, s->highlight_is(2, row_of('0', "Second text")));
+    const std::string before = s->screen().dump();
+
+    s->keys("\r");
+    ASSERT_SCREEN(*s, s->redrawn() && s->screen().dump() == before && page_exists(0));
+    EXPECT_EQ(page(0), "line one\r\nline two\twith tab\r\n");
+    EXPECT_FALSE(s->lflag() & (ICANON | ECHO)) << "keys are read one by one again";
+
+    s->keys("?");
+    ASSERT_SCREEN(*s, s->redrawn() && s->screen().dump() == before && page_exists(1));
+    EXPECT_EQ(page(1), kHelpText);
+    EXPECT_EQ(page(1).size(), 565u);
+    // The text is cached: opening it again asks nobody.
+    s->keys("\r");
+    ASSERT_SCREEN(*s, s->redrawn() && s->screen().dump() == before && page_exists(2));
+    EXPECT_EQ(page(2), page(0));
+    EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "/t2"}));
+    EXPECT_QUITS(*s, "q");
+}
+
+TEST_F(NavigateTest, PagerThatCannotRunBringsThePageBack) {
+    server_.on("/m", Script::send(line('0', "Text", "/t") + line('0', "Other", "/o") + ".\r\n"));
+    server_.on("/t", Script::send(std::string(20000, 'x') + "\r\n.\r\n"));
+    auto s = start("/1/m", dir_.file("no-such-pager"));
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Text")));
+    const std::string before = s->screen().dump();
+    s->keys("\r");
+    ASSERT_SCREEN(*s, s->redrawn() && s->screen().dump() == before);
+    s->keys("j");
+    ASSERT_SCREEN(*s, s->highlight_is(1, row_of('0', "Other")));
+    EXPECT_QUITS(*s, "q");
+}
+
+TEST_F(NavigateTest, RootTextEndsWithThePager) {
+    server_.on("/doc.txt", Script::send("just a text\r\n.\r\n"));
+    auto s = start("/0/doc.txt", copying_pager());
+    ASSERT_TRUE(s->run().wait_exit()) << s->dump();
+    EXPECT_TRUE(s->run().status().exited && s->run().status().code == 0) << s->dump();
+    EXPECT_EQ(page(0), "just a text\r\n");
+    EXPECT_EQ(s->lflag() & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+}
+
+// ---------------------------------------------------------------- search
+
+class SearchTest : public NavigateTest {
+  protected:
+    void SetUp() override {
+        NavigateTest::SetUp();
+        server_.on("/m",
+                   Script::send(info_line("Search below") + line('7', "Find things", "/find") +
+                                line('1', "Other", "/other") + ".\r\n"));
+        server_.on("/find\tcats", Script::send(line('0', "Cat facts", "/cats.txt") +
+                                               line('1', "Cat pics", "/catpics") + ".\r\n"));
+        server_.on("/find\tdogs", Script::send(line('0', "Dog facts", "/dogs.txt") + ".\r\n"));
+        server_.on("/catpics", Script::send(info_line("Cat pictures go here") + ".\r\n"));
+        server_.on("/find\tfail", Script::send(""));
+    }
+
+    static std::string prompt(const std::string& def) {
+        return "Enter search string (^D cancel) [" + def + "]: ";
+    }
+    // The prompt on the status row, the cursor right after it.
+    bool prompting(const Session& s, const std::string& def) const {
+        std::string p = prompt(def);
+        return s.status() == p.substr(0, p.size() - 1) &&
+               s.screen().cursor_row() == s.screen().rows() - 1 &&
+               s.screen().cursor_col() == static_cast<int>(p.size());
+    }
+    bool on_root(const Session& s) const {
+        return s.highlight_is(1, row_of('7', "Find things")) &&
+               s.status() == "100%| 127.0.0.1:" + port() + "/1/m";
+    }
+    size_t requests() const { return server_.requests().size(); }
+};
+
+TEST_F(SearchTest, QueryPromptDefaultAndCachedResults) {
+    auto s = start("/1/m");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('i', "Search below")));
+    s->keys("j\r");
+    ASSERT_SCREEN(*s, prompting(*s, ""));
+    s->keys("cats\r");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Cat facts")) &&
+                          s->screen().row(1) == row_of('1', "Cat pics"));
+    EXPECT_EQ(server_.requests().back(), "/find\tcats");
+    EXPECT_EQ(s->status(), "100%| 127.0.0.1:" + port() + "/7/find");
+
+    // Back to the search item: the last query is the default, and taking
+    // it shows the results in memory.
+    s->keys("h");
+    ASSERT_SCREEN(*s, on_root(*s));
+    size_t before = requests();
+    s->keys("\r");
+    ASSERT_SCREEN(*s, prompting(*s, "cats"));
+    s->keys("\r");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Cat facts")));
+    // The default typed again is the same query.
+    s->keys("h\r");
+    ASSERT_SCREEN(*s, prompting(*s, "cats"));
+    s->keys("cats\r");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Cat facts")));
+    EXPECT_EQ(requests(), before);
+
+    s->keys("h\r");
+    ASSERT_SCREEN(*s, prompting(*s, "cats"));
+    s->keys("dogs\r");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Dog facts")));
+    EXPECT_EQ(requests(), before + 1);
+    EXPECT_EQ(server_.requests().back(), "/find\tdogs");
+
+    s->keys("h\r");
+    ASSERT_SCREEN(*s, prompting(*s, "dogs"));
+    s->keys("\x04");
+    ASSERT_SCREEN(*s, on_root(*s));
+    EXPECT_EQ(requests(), before + 1);
+    EXPECT_QUITS(*s, "q");
+}
+
+// Coming back to the search item from a page inside its results and asking
+// something new frees that page, which is both the page to return to and
+// the page a resize would redraw.
+TEST_F(SearchTest, FailedNewQueryAfterTheResultsWereReleased) {
+    auto s = start("/1/m");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('i', "Search below")));
+    s->keys("j\r");
+    ASSERT_SCREEN(*s, prompting(*s, ""));
+    s->keys("cats\r");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Cat facts")));
+    s->keys("j\r");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('i', "Cat pictures go here")));
+    const std::string pics = s->screen().dump();
+
+    // ^D goes back to the result page that was left.
+    s->keys("h");
+    ASSERT_SCREEN(*s, prompting(*s, "cats"));
+    s->keys("\x04");
+    ASSERT_SCREEN(*s, s->screen().dump() == pics);
+
+    s->keys("h");
+    ASSERT_SCREEN(*s, prompting(*s, "cats"));
+    s->keys("fail\r");
+    ASSERT_SCREEN(*s, s->status().rfind("Empty response from server [Press a key", 0) == 0);
+    EXPECT_EQ(server_.requests().back(), "/find\tfail");
+    s->resize(30, 90);
+    s->run().pump_for(scaled(Millis(300)));
+    s->keys(" ");
+    ASSERT_SCREEN(*s, s->highlight_is(1, row_of('7', "Find things")) &&
+                          s->screen().row(29) == "100%| 127.0.0.1:" + port() + "/1/m");
+    // The query that failed is the next default.
+    s->keys("\r");
+    ASSERT_SCREEN(*s, prompting(*s, "fail"));
+    s->keys("\x04");
+    ASSERT_SCREEN(*s, s->highlight_is(1, row_of('7', "Find things")) &&
+                          s->screen().row(29) == "100%| 127.0.0.1:" + port() + "/1/m");
+    EXPECT_QUITS(*s, "q");
+}
+
+TEST_F(SearchTest, RootSearchUrlOffersItsQuery) {
+    {
+        auto s = start("/7/find%09cats");
+        ASSERT_SCREEN(*s, prompting(*s, "cats"));
+        EXPECT_EQ(requests(), 0u);
+        s->keys("\r");
+        ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Cat facts")));
+        EXPECT_EQ(server_.requests(), std::vector<std::string>{"/find\tcats"});
+        EXPECT_QUITS(*s, "q");
+    }
+    auto s = start("/7/find%09cats");
+    ASSERT_SCREEN(*s, prompting(*s, "cats"));
+    EXPECT_QUITS(*s, "\x04");
+    EXPECT_EQ(requests(), 1u);
+}
+
+// ---------------------------------------------------------------- page commands
+
+TEST_F(NavigateTest, PageSearchAndLinkJumps) {
+    server_.on("/m", Script::send(line('0', "Top CATS item", "/a") + info_line("info one") +
+                                  info_line("info two") + line('0', "Middle", "/b") +
+                                  line('1', "The CATS menu", "/c") + info_line("info three") +
+                                  line('0', "Last Cats", "/d") + ".\r\n"));
+    auto s = start("/1/m");
+    auto at = [&](int row) { return s->wait([&] { return s->highlight() == row; }); };
+    ASSERT_TRUE(at(0)) << s->dump();
+
+    s->keys("/");
+    ASSERT_SCREEN(*s, s->status() == "Search for:");
+    s->keys("cats\r");
+    ASSERT_TRUE(at(4)) << s->dump();
+    s->keys("n");
+    ASSERT_TRUE(at(6)) << s->dump();
+    // At the last hit 'n' does nothing; had it wrapped round, 'N' would
+    // not land on 4.
+    s->keys("nN");
+    ASSERT_TRUE(at(4)) << s->dump();
+    s->keys("N");
+    ASSERT_TRUE(at(0)) << s->dump();
+    s->keys("Nn");
+    ASSERT_TRUE(at(4)) << s->dump();
+
+    s->keys("g");
+    ASSERT_TRUE(at(0)) << s->dump();
+    s->keys("J");
+    ASSERT_TRUE(at(3)) << s->dump();
+    s->keys("J");
+    ASSERT_TRUE(at(4)) << s->dump();
+    s->keys("J");
+    ASSERT_TRUE(at(6)) << s->dump();
+    s->keys("JK");
+    ASSERT_TRUE(at(4)) << s->dump();
+    s->keys("KK");
+    ASSERT_TRUE(at(0)) << s->dump();
+    s->keys("KJ");
+    ASSERT_TRUE(at(3)) << s->dump();
+
+    // An empty pattern forgets the earlier one.
+    s->keys("/");
+    ASSERT_SCREEN(*s, s->status() == "Search for:");
+    s->keys("\rnJ");
+    ASSERT_TRUE(at(4)) << s->dump();
+    EXPECT_QUITS(*s, "q");
+}
+
+TEST_F(NavigateTest, HitsInALongMenuLandOnTheFirstRow) {
+    std::string m;
+    for (int i = 0; i < 60; ++i) {
+        if (i == 30)
+            m += line('0', "Wanted ENTRY", "/s");
+        else if (i > 30 && i < 35)
+            m += info_line("filler " + std::to_string(i));
+        else if (i == 35)
+            m += line('0', "After the fillers", "/a");
+        else
+            m += line('0', "Item " + std::to_string(i), "/i");
+    }
+    server_.on("/m", Script::send(m + ".\r\n"));
+    auto s = start("/1/m");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Item 0")));
+    s->keys("/");
+    ASSERT_SCREEN(*s, s->status() == "Search for:");
+    s->keys("entry\r");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Wanted ENTRY")) &&
+                          s->screen().row(1) == row_of('i', "filler 31"));
+    s->keys("J");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "After the fillers")));
+    s->keys("K");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Wanted ENTRY")));
+    EXPECT_QUITS(*s, "q");
+}
+
+TEST_F(NavigateTest, ShowsAndYanksUris) {
+    write_script(dir_.file("xclip"), "cat > '" + dir_.file("clip.tmp") + "'\nmv '" +
+                                         dir_.file("clip.tmp") + "' '" + dir_.file("clip") + "'\n");
+    const std::string long_selector = "/" + std::string(300, 'L');
+    server_.on("/m", Script::send(line('1', "Sub", "/sub") + info_line("just info") +
+                                  menu_line('8', "Telnet", "sel", "host", "23") +
+                                  line('h', "Web", "URL:https://example.org/x?y=1") +
+                                  line('1', "Long", long_selector) + ".\r\n"));
+    auto s = start("/1/m", {}, {{"PATH", dir_.path() + ":/usr/bin:/bin"}});
+    const std::string base = "gopher://127.0.0.1:" + port();
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('1', "Sub")));
+
+    s->keys("u");
+    ASSERT_SCREEN(*s, s->status() == base + "/1/sub" && s->screen().standout(23, 0));
+    // 'u' on an information line writes nothing: "uU" must write exactly
+    // what "U" alone writes.
+    s->keys("j");
+    ASSERT_SCREEN(*s, s->highlight() == 1 && s->status().rfind("100%|", 0) == 0);
+    s->keys("U");
+    ASSERT_SCREEN(*s, s->status() == base + "/1/m");
+    const std::string page_uri_bytes = s->since_keys();
+    s->keys("uU");
+    ASSERT_SCREEN(*s, s->since_keys().size() >= page_uri_bytes.size());
+    EXPECT_EQ(s->since_keys(), page_uri_bytes);
+
+    s->keys("ju");
+    ASSERT_SCREEN(*s, s->status() == "telnet://sel@host:23");
+    s->keys("ju");
+    ASSERT_SCREEN(*s, s->status() == "https://example.org/x?y=1");
+
+    // The message stays on the status row after its key: the next yank is
+    // told apart by its own clipboard file.
+    auto yank = [&](const char* key, const std::string& uri) {
+        fs::remove(dir_.file("clip"));
+        s->keys(key);
+        std::string shown = "Yanked \"" + (uri.size() < 60 ? uri + "\"" : uri.substr(0, 40));
+        ASSERT_SCREEN(*s, fs::exists(dir_.file("clip")) && s->status().rfind(shown, 0) == 0);
+        EXPECT_EQ(read_file(dir_.file("clip")), uri);
+        s->keys(" ");
+    };
+    yank("y", "https://example.org/x?y=1");
+    s->keys("j");
+    ASSERT_SCREEN(*s, s->highlight_is(4, row_of('1', "Long")));
+    yank("y", (base + "/1" + long_selector).substr(0, 255));
+    yank("Y", base + "/1/m");
+    EXPECT_QUITS(*s, "q");
+}
+
+// ---------------------------------------------------------------- plumbing
+
+TEST_F(NavigateTest, PlumbsUrlLinksQuietlyAsOneArgument) {
+    const std::string address = "https://example.org/a b\"c'd";
+    write_script(dir_.file("xdg-open"), "echo NOISE\necho NOISE >&2\nprintf '%s|%s\\n' \"$#\" "
+                                        "\"$1\" >> '" +
+                                            dir_.file("log") + "'\n");
+    server_.on("/m", Script::send(line('h', "Web", "URL:" + address) + ".\r\n"));
+    auto s = start("/1/m", {}, {{"PATH", dir_.path() + ":/usr/bin:/bin"}});
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('h', "Web")));
+    s->keys("\r");
+    ASSERT_SCREEN(*s, s->status().rfind("Plumbed \"" + address + "\" [Press a key", 0) == 0 &&
+                          fs::exists(dir_.file("log")));
+    EXPECT_EQ(read_file(dir_.file("log")), "1|" + address + "\n");
+    s->keys(" ");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('h', "Web")) && s->status().rfind("100%|", 0) == 0);
+    s->run().pump_for(scaled(Millis(100)));
+    EXPECT_EQ(s->run().pty().find("NOISE"), std::string::npos) << s->dump();
+    EXPECT_EQ(server_.requests(), std::vector<std::string>{"/m"});
+    EXPECT_QUITS(*s, "q");
+}
+
+// The pager's end must not be held up by a plumbed program still running.
+TEST_F(NavigateTest, RunningPlumbedProgramDoesNotDelayThePager) {
+    write_script(dir_.file("xdg-open"), "echo $$ > '" + dir_.file("pid") + "'\nexec sleep 30\n");
+    write_script(dir_.file("pager"), "cat > /dev/null\n");
+    server_.on("/m", Script::send(line('h', "Web", "URL:https://example.org/") +
+                                  line('0', "Text", "/t") + ".\r\n"));
+    server_.on("/t", Script::send("short\r\n.\r\n"));
+    auto s = start("/1/m", dir_.file("pager"), {{"PATH", dir_.path() + ":/usr/bin:/bin"}});
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('h', "Web")));
+    s->keys("\r");
+    ASSERT_SCREEN(*s, s->status().rfind("Plumbed", 0) == 0 && fs::exists(dir_.file("pid")));
+    s->keys(" ");
+    ASSERT_SCREEN(*s, s->status().rfind("100%|", 0) == 0);
+    s->keys("j");
+    ASSERT_SCREEN(*s, s->highlight_is(1, row_of('0', "Text")));
+    const std::string before = s->screen().dump();
+
+    auto t0 = Clock::now();
+    s->keys("\r");
+    bool back =
+        s->wait([&] { return s->redrawn() && s->screen().dump() == before; }, scaled(Millis(2000)));
+    auto took = std::chrono::duration_cast<Millis>(Clock::now() - t0);
+    EXPECT_TRUE(back) << "the page was not back after " << took.count() << " ms\n" << s->dump();
+    EXPECT_QUITS(*s, "q");
+
+    pid_t sleeper = static_cast<pid_t>(std::atoi(read_file(dir_.file("pid")).c_str()));
+    if (sleeper > 1) kill(sleeper, SIGKILL);
+}
+
+// ---------------------------------------------------------------- ending
+
+TEST_F(NavigateTest, QuitKeysRestoreTheTerminal) {
+    server_.on("/m", Script::send(line('0', "Text", "/t") + ".\r\n"));
+    for (const char* key : {"q", "\x1b\x1b", "\x04"}) {
+        SCOPED_TRACE(key[0] == 'q' ? "q" : key[0] == 4 ? "^D" : "ESC ESC");
+        auto s = start("/1/m");
+        ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Text")));
+        EXPECT_FALSE(s->lflag() & (ICANON | ECHO));
+        EXPECT_QUITS(*s, key);
+        EXPECT_EQ(s->lflag() & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+    }
+}
+
+} // namespace

@@ -1,0 +1,481 @@
+// Interactive tolm saving files and handing items to the plumber program:
+// the files it writes, the programs it starts and what it remembers, with
+// a fake xdg-open on PATH.
+#include "fake_server.h"
+#include "pty_run.h"
+#include "screen.h"
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace tolmtest;
+using std::chrono::milliseconds;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string kClear = "\x1b[H\x1b[2J";
+
+class TempDir {
+  public:
+    TempDir() {
+        char name[] = "/tmp/e2e-save-XXXXXX";
+        if (mkdtemp(name))
+            path_ = name;
+        else
+            ADD_FAILURE() << "mkdtemp failed";
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_script(const std::string& path, const std::string& body) {
+    std::ofstream(path) << "#!/bin/sh\n" << body;
+    chmod(path.c_str(), 0755);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::stringstream s(text);
+    for (std::string l; std::getline(s, l);)
+        lines.push_back(l);
+    return lines;
+}
+
+std::vector<std::string> entries(const std::string& dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(dir, ec))
+        names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string menu_line(char type, const std::string& display, const std::string& selector,
+                      const std::string& host, const std::string& port) {
+    return type + display + "\t" + selector + "\t" + host + "\t" + port + "\r\n";
+}
+
+// Every byte value, with a gopher end-of-response line in the middle that
+// must be saved like any other bytes; more than one 1024-byte block.
+std::string payload(int seed) {
+    std::string s;
+    for (int b = 0; b < 256; ++b)
+        s += static_cast<char>((b * 11 + seed) & 0xFF);
+    s += "\r\n.\r\n";
+    for (int i = 0; i < 3000; ++i)
+        s += static_cast<char>((i * 7 + seed + i / 256) & 0xFF);
+    return s;
+}
+
+class Session {
+  public:
+    explicit Session(RunOptions o) : run_(with_mode(o)), screen_(o.rows, o.cols, run_.master()) {
+        run_.on_pty_output([this](std::string_view b) { screen_.feed(b); });
+    }
+
+    PtyRun& run() { return run_; }
+    const Screen& screen() const { return screen_; }
+
+    // Waits until pred holds and still holds after a moment of quiet.
+    bool wait(const std::function<bool()>& pred, Millis timeout = deadline()) {
+        auto end = Clock::now() + timeout;
+        for (;;) {
+            auto left = std::chrono::duration_cast<Millis>(end - Clock::now());
+            if (left <= Millis(0) || !run_.pump_until(pred, left)) return false;
+            size_t seen = run_.pty().size();
+            run_.pump_for(scaled(Millis(30)));
+            if (run_.pty().size() == seen && pred()) return true;
+        }
+    }
+    void keys(std::string_view k) {
+        mark_ = run_.pty().size();
+        run_.send(k);
+    }
+    bool redrawn() const { return run_.pty().find(kClear, mark_) != std::string::npos; }
+    std::string status() const { return screen_.row(screen_.rows() - 1); }
+    int highlight() const {
+        for (int r = 0; r + 1 < screen_.rows(); ++r)
+            if (screen_.standout(r, 0)) return r;
+        return -1;
+    }
+    std::string dump() const { return screen_.dump() + "\n" + run_.transcript(); }
+
+  private:
+    static RunOptions with_mode(RunOptions o) {
+        o.mode = Mode::Interactive;
+        return o;
+    }
+    PtyRun run_;
+    Screen screen_;
+    size_t mark_ = 0;
+};
+
+#define ASSERT_SCREEN(s, pred) ASSERT_TRUE((s).wait([&] { return pred; })) << (s).dump()
+
+class SaveTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        before_ = tolm_tmpdirs();
+        fs::create_directory(cwd());
+        fs::create_directory(dir_.file("bin"));
+        // Logs its argument last, after copying the file it names, so a
+        // logged line means the copy is complete.
+        std::string log = dir_.file("plumbed"), copies = dir_.file("copy.");
+        write_script(dir_.file("bin/xdg-open"), "n=$(cat '" + log +
+                                                    "' 2>/dev/null | wc -l)\n"
+                                                    "if [ -f \"$1\" ]; then cat \"$1\" > '" +
+                                                    copies +
+                                                    "'$n; fi\n"
+                                                    "printf '%s\\n' \"$1\" >> '" +
+                                                    log + "'\n");
+        write_script(dir_.file("bin/pager"), "cat > '" + dir_.file("paged.tmp") + "'\nmv '" +
+                                                 dir_.file("paged.tmp") + "' '" +
+                                                 dir_.file("paged") + "'\n");
+    }
+    void TearDown() override { expect_no_new_tmpdirs(before_); }
+
+    std::string cwd() const { return dir_.file("cwd"); }
+    std::string in_cwd(const std::string& name) const { return cwd() + "/" + name; }
+    std::vector<std::string> plumbed() const { return lines_of(read_file(dir_.file("plumbed"))); }
+    std::string copy(int n) const { return read_file(dir_.file("copy." + std::to_string(n))); }
+    size_t requests_for(const std::string& selector) const {
+        size_t n = 0;
+        for (const auto& r : server_.requests())
+            n += r == selector;
+        return n;
+    }
+    std::string line(char type, const std::string& display, const std::string& selector) const {
+        return menu_line(type, display, selector, "127.0.0.1", std::to_string(server_.port()));
+    }
+    std::string status_bar() const {
+        return "100%| 127.0.0.1:" + std::to_string(server_.port()) + "/1/m";
+    }
+
+    std::unique_ptr<Session> start(const std::string& menu) {
+        server_.on("/m", Script::send(menu + ".\r\n"));
+        RunOptions o;
+        o.args = {server_.url("/1/m")};
+        o.cwd = cwd();
+        o.pager = dir_.file("bin/pager");
+        o.env["PATH"] = dir_.file("bin") + ":/usr/bin:/bin";
+        auto s = std::make_unique<Session>(o);
+        EXPECT_TRUE(s->wait([&] { return s->highlight() == 0 && s->status() == status_bar(); }))
+            << s->dump();
+        return s;
+    }
+
+    // The prompt on the status row, the cursor right after it.
+    static bool prompting(const Session& s, const std::string& prompt) {
+        return s.status() == prompt.substr(0, prompt.size() - 1) &&
+               s.screen().cursor_col() == static_cast<int>(prompt.size());
+    }
+    // The page drawn anew after an action, highlight on row.
+    bool back_on_page(const Session& s, int row) const {
+        return s.redrawn() && s.highlight() == row && s.status() == status_bar();
+    }
+
+    FakeServer server_;
+    TempDir dir_;
+    std::vector<std::string> before_;
+};
+
+#define EXPECT_QUITS(s)                                                                            \
+    do {                                                                                           \
+        (s).keys("q");                                                                             \
+        ASSERT_TRUE((s).run().wait_exit()) << (s).dump();                                          \
+        EXPECT_TRUE((s).run().status().exited && (s).run().status().code == 0) << (s).dump();      \
+    } while (0)
+
+// ---------------------------------------------------------------- save
+
+TEST_F(SaveTest, BinaryIsSavedByteForByteAndRemembered) {
+    const std::string data = payload(1);
+    server_.on("/pub/a.bin", Script::send(data));
+    auto s = start(line('9', "A binary", "/pub/a.bin"));
+    const std::string prompt = "Download to [a.bin] (^D cancel): ";
+    auto save = [&](const std::string& answer) {
+        s->keys("\r");
+        ASSERT_SCREEN(*s, prompting(*s, prompt));
+        s->keys(answer + "\r");
+        ASSERT_SCREEN(*s, back_on_page(*s, 0));
+    };
+
+    save("");
+    EXPECT_TRUE(read_file(in_cwd("a.bin")) == data) << "a.bin differs from what was served";
+    EXPECT_EQ(requests_for("/pub/a.bin"), 1u);
+    struct stat st {};
+    ASSERT_EQ(stat(in_cwd("a.bin").c_str(), &st), 0);
+    mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0640u & ~mask);
+
+    save(""); // already there
+    save("b.bin");
+    EXPECT_EQ(requests_for("/pub/a.bin"), 1u);
+    EXPECT_TRUE(read_file(in_cwd("b.bin")) == data) << "b.bin is not a copy of a.bin";
+    EXPECT_TRUE(read_file(in_cwd("a.bin")) == data);
+
+    // A remembered file that has gone is fetched again.
+    fs::remove(in_cwd("a.bin"));
+    save("");
+    EXPECT_EQ(requests_for("/pub/a.bin"), 2u);
+    EXPECT_TRUE(read_file(in_cwd("a.bin")) == data);
+    EXPECT_QUITS(*s);
+}
+
+TEST_F(SaveTest, ImageIsPlumbedFromThePrivateDirectory) {
+    const std::string data = payload(2);
+    server_.on("/pics/cat.gif", Script::send(data));
+    auto s = start(line('I', "A cat", "/pics/cat.gif"));
+    const std::string prompt = "Download cat.gif to (^D cancel, <empty> plumb): ";
+
+    s->keys("\r");
+    ASSERT_SCREEN(*s, prompting(*s, prompt));
+    s->keys("\r");
+    ASSERT_SCREEN(*s, plumbed().size() == 1 && s->status().rfind("Plumbed \"/tmp/tolm-", 0) == 0);
+    const std::string path = plumbed()[0];
+    ASSERT_GT(path.size(), 18u);
+    EXPECT_EQ(path.substr(0, 10), "/tmp/tolm-");
+    EXPECT_EQ(path[16], '/') << path;
+    EXPECT_EQ(path.substr(path.size() - 7), "cat.gif");
+    EXPECT_EQ(path.find('/', 17), std::string::npos) << path;
+    EXPECT_TRUE(copy(0) == data) << "the file was not complete when it was plumbed";
+    EXPECT_EQ(s->status().rfind("Plumbed \"" + path + "\" [Press a key", 0), 0u) << s->dump();
+    const std::string private_dir = path.substr(0, 16);
+    s->keys(" ");
+    ASSERT_SCREEN(*s, back_on_page(*s, 0));
+
+    // Plumbed again from the remembered file.
+    s->keys("\r");
+    ASSERT_SCREEN(*s, prompting(*s, prompt));
+    s->keys("\r");
+    ASSERT_SCREEN(*s, plumbed().size() == 2 && s->status().rfind("Plumbed", 0) == 0);
+    EXPECT_EQ(plumbed()[1], path);
+    EXPECT_TRUE(copy(1) == data);
+    s->keys(" ");
+    ASSERT_SCREEN(*s, back_on_page(*s, 0));
+
+    // A typed path only saves a copy there.
+    s->keys("\r");
+    ASSERT_SCREEN(*s, prompting(*s, prompt));
+    s->keys("saved.gif\r");
+    ASSERT_SCREEN(*s, back_on_page(*s, 0));
+    EXPECT_TRUE(read_file(in_cwd("saved.gif")) == data);
+    EXPECT_EQ(plumbed().size(), 2u);
+    EXPECT_EQ(requests_for("/pics/cat.gif"), 1u);
+    EXPECT_TRUE(fs::exists(path));
+
+    EXPECT_QUITS(*s);
+    EXPECT_FALSE(fs::exists(private_dir)) << private_dir;
+    EXPECT_TRUE(fs::exists(in_cwd("saved.gif")));
+}
+
+TEST_F(SaveTest, ImagesWithTheSameNameKeepTheirOwnFiles) {
+    const std::string first = payload(3), second = payload(4);
+    server_.on("/a/cat.gif", Script::send(first));
+    server_.on("/b/cat.gif", Script::send(second));
+    auto s = start(line('I', "First cat", "/a/cat.gif") + line('I', "Second cat", "/b/cat.gif"));
+    auto open = [&](const char* keys, int row, size_t count) {
+        s->keys(keys);
+        ASSERT_SCREEN(*s, s->highlight() == row && prompting(*s, "Download cat.gif to (^D "
+                                                                 "cancel, <empty> plumb): "));
+        s->keys("\r");
+        ASSERT_SCREEN(*s, plumbed().size() == count && s->status().rfind("Plumbed", 0) == 0);
+        s->keys(" ");
+        ASSERT_SCREEN(*s, back_on_page(*s, row));
+    };
+
+    open("\r", 0, 1);
+    open("j\r", 1, 2);
+    std::vector<std::string> paths = plumbed();
+    EXPECT_TRUE(copy(0) == first);
+    EXPECT_TRUE(copy(1) == second);
+    EXPECT_NE(paths[0], paths[1]);
+    EXPECT_EQ(paths[1].substr(paths[1].size() - 7), "cat.gif");
+    EXPECT_TRUE(read_file(paths[0]) == first) << "the second image overwrote the first's file";
+
+    open("k\r", 0, 3);
+    EXPECT_EQ(plumbed()[2], paths[0]);
+    EXPECT_TRUE(copy(2) == first);
+    EXPECT_EQ(requests_for("/a/cat.gif"), 1u);
+    EXPECT_EQ(requests_for("/b/cat.gif"), 1u);
+    EXPECT_QUITS(*s);
+}
+
+TEST_F(SaveTest, CancelledAndFailedSavesRememberNothing) {
+    const std::string data = payload(5);
+    server_.on("/pub/a.bin", Script::send(data));
+    server_.on("/pub/r.bin", Script::reset_after("partial data", milliseconds(100)));
+    auto s = start(line('9', "A binary", "/pub/a.bin") + line('I', "A cat", "/pics/cat.gif") +
+                   line('9', "Cut short", "/pub/r.bin"));
+    const std::string save_prompt = "Download to [a.bin] (^D cancel): ";
+
+    s->keys("\r");
+    ASSERT_SCREEN(*s, prompting(*s, save_prompt));
+    s->keys("\x04");
+    ASSERT_SCREEN(*s, back_on_page(*s, 0));
+    s->keys("j\r");
+    ASSERT_SCREEN(*s, prompting(*s, "Download cat.gif to (^D cancel, <empty> plumb): "));
+    s->keys("\x04");
+    ASSERT_SCREEN(*s, back_on_page(*s, 1));
+    EXPECT_EQ(server_.requests(), std::vector<std::string>{"/m"});
+    EXPECT_EQ(entries(cwd()), std::vector<std::string>{});
+    EXPECT_TRUE(plumbed().empty());
+
+    s->keys("k\r");
+    ASSERT_SCREEN(*s, prompting(*s, save_prompt));
+    s->keys("nodir/x.bin\r");
+    ASSERT_SCREEN(*s, s->status().rfind("Can't open destination file nodir/x.bin: No such file "
+                                        "or directory [Press a key",
+                                        0) == 0);
+    s->keys(" ");
+    ASSERT_SCREEN(*s, back_on_page(*s, 0));
+    s->keys("\r");
+    ASSERT_SCREEN(*s, prompting(*s, save_prompt));
+    s->keys("\r");
+    ASSERT_SCREEN(*s, back_on_page(*s, 0));
+    EXPECT_EQ(requests_for("/pub/a.bin"), 1u);
+    EXPECT_TRUE(read_file(in_cwd("a.bin")) == data);
+
+    s->keys("jj\r");
+    ASSERT_SCREEN(*s, prompting(*s, "Download to [r.bin] (^D cancel): "));
+    s->keys("\r");
+    ASSERT_SCREEN(*s, back_on_page(*s, 2));
+    EXPECT_NE(s->run().pty().find("Error downloading file /pub/r.bin: "), std::string::npos)
+        << s->dump();
+    server_.on("/pub/r.bin", Script::send(data));
+    s->keys("\r");
+    ASSERT_SCREEN(*s, prompting(*s, "Download to [r.bin] (^D cancel): "));
+    s->keys("\r");
+    ASSERT_SCREEN(*s, back_on_page(*s, 2));
+    EXPECT_EQ(requests_for("/pub/r.bin"), 2u);
+    EXPECT_TRUE(read_file(in_cwd("r.bin")) == data);
+    EXPECT_QUITS(*s);
+}
+
+TEST_F(SaveTest, NamesThatAreDirectoriesAreRefused) {
+    auto s = start(line('9', "Dots", "/pub/..") + line('9', "Empty", "/pub/") +
+                   line('I', "Image dots", "/pics/..") + line('I', "Image empty", "/pics/"));
+    struct Case {
+        const char* prompt;
+        std::string message; // the start of the status row
+    };
+    const Case cases[] = {
+        {"Download to [..] (^D cancel): ", "Can't open destination file ..: Is a directory"},
+        {"Download to [] (^D cancel): ", "Can't open destination file : No such file or dir"},
+        {"Download .. to (^D cancel, <empty> plumb): ", "Can't open destination file /tmp/tolm-"},
+        {"Download  to (^D cancel, <empty> plumb): ", "Can't open destination file /tmp/tolm-"},
+    };
+    for (int row = 0; row < 4; ++row) {
+        SCOPED_TRACE(cases[row].prompt);
+        s->keys(row == 0 ? "\r" : "j\r");
+        ASSERT_SCREEN(*s, s->highlight() == row && prompting(*s, cases[row].prompt));
+        s->keys("\r");
+        ASSERT_SCREEN(*s, s->status().rfind(cases[row].message, 0) == 0 &&
+                              s->status().find("[Press a key") != std::string::npos);
+        if (row >= 2) {
+            std::string st = s->status();
+            EXPECT_NE(st.find(row == 2 ? "/..: Is a directory" : "/: Is a directory"),
+                      std::string::npos)
+                << st;
+        }
+        s->keys(" ");
+        ASSERT_SCREEN(*s, back_on_page(*s, row));
+    }
+    EXPECT_EQ(server_.requests(), std::vector<std::string>{"/m"});
+    EXPECT_TRUE(plumbed().empty());
+    EXPECT_EQ(entries(cwd()), std::vector<std::string>{});
+    EXPECT_EQ(entries(dir_.path()), (std::vector<std::string>{"bin", "cwd"}));
+    EXPECT_QUITS(*s);
+}
+
+// ---------------------------------------------------------------- plumbing
+
+TEST_F(SaveTest, RemoteLoginsAndLinksArePlumbed) {
+    std::string port = std::to_string(server_.port());
+    auto s = start(menu_line('8', "Telnet user", "user", "host", "23") +
+                   menu_line('8', "Telnet", "", "bbs", "23") +
+                   menu_line('T', "IBM user", "ibm", "mainframe", "2323") +
+                   menu_line('T', "IBM", "", "mainframe", "23") +
+                   line('h', "Web", "URL:https://example.org/page") +
+                   line('h', "Lower case", "url:http://example.org/x"));
+    server_.on("url:http://example.org/x", Script::send("fetched as text\r\n.\r\n"));
+    const std::vector<std::string> expected = {
+        "telnet://user@host:23", "telnet://@bbs:23", "tn3270://ibm@mainframe:2323",
+        "tn3270://@mainframe:23", "https://example.org/page"};
+    for (int row = 0; row < 5; ++row) {
+        SCOPED_TRACE(expected[row]);
+        s->keys(row == 0 ? "\r" : "j\r");
+        ASSERT_SCREEN(*s, plumbed().size() == static_cast<size_t>(row + 1) &&
+                              s->status().rfind("Plumbed \"" + expected[row] + "\"", 0) == 0);
+        s->keys(" ");
+        ASSERT_SCREEN(*s, back_on_page(*s, row));
+    }
+    EXPECT_EQ(plumbed(), expected);
+    EXPECT_EQ(server_.requests(), std::vector<std::string>{"/m"});
+
+    s->keys("j\r");
+    ASSERT_SCREEN(*s, back_on_page(*s, 5) && fs::exists(dir_.file("paged")));
+    EXPECT_EQ(read_file(dir_.file("paged")), "fetched as text\r\n");
+    EXPECT_EQ(plumbed().size(), 5u);
+    EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "url:http://example.org/x"}));
+    EXPECT_QUITS(*s);
+}
+
+TEST_F(SaveTest, SigtermDuringADownloadLeavesNoPrivateDirectory) {
+    Script slow = Script::send("the first bytes");
+    slow.end = Script::End::Silent;
+    server_.on("/slow.gif", slow);
+    auto s = start(line('I', "Slow", "/slow.gif"));
+    s->keys("\r");
+    ASSERT_SCREEN(*s, prompting(*s, "Download slow.gif to (^D cancel, <empty> plumb): "));
+    s->keys("\r");
+    // The download has begun once the partial file holds the first bytes.
+    std::string partial;
+    ASSERT_TRUE(s->run().pump_until([&] {
+        for (const auto& d : tolm_tmpdirs()) {
+            std::error_code ec;
+            if (fs::file_size(d + "/slow.gif", ec) == 15 && !ec) partial = d;
+        }
+        return !partial.empty();
+    })) << s->dump();
+    s->run().signal(SIGTERM);
+    ASSERT_TRUE(s->run().wait_exit()) << s->dump();
+    EXPECT_TRUE(s->run().status().exited && s->run().status().code == 143) << s->dump();
+    EXPECT_FALSE(fs::exists(partial)) << partial;
+    termios t{};
+    ASSERT_EQ(tcgetattr(s->run().master(), &t), 0);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+    EXPECT_TRUE(plumbed().empty());
+}
+
+} // namespace
