@@ -1,0 +1,106 @@
+// Column-limited output: cutting, replacement characters and the promise
+// that no server text reaches the terminal as a control sequence.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "ui/fitted.h"
+
+namespace {
+
+class FittedTest : public testing::Test {
+  protected:
+    void SetUp() override { ASSERT_NE(setlocale(LC_CTYPE, "C.UTF-8"), nullptr); }
+    void TearDown() override { setlocale(LC_CTYPE, "C"); }
+
+    // What print_fitted writes to standard output, and its result.
+    static std::string fitted(const std::string& text, size_t limit, size_t* used) {
+        fflush(stdout);
+        testing::internal::CaptureStdout();
+        *used = print_fitted(text.c_str(), limit);
+        fflush(stdout);
+        return testing::internal::GetCapturedStdout();
+    }
+};
+
+#define WIDE "\xE4\xB8\xAD" // U+4E2D, two columns
+#define ELLIPSIS "\xE2\x80\xA6"
+#define REPLACEMENT "\xEF\xBF\xBD"
+
+TEST_F(FittedTest, CutsAtTheLimit) {
+    const struct {
+        const char* text;
+        size_t limit;
+        const char* out;
+        size_t used;
+    } cases[] = {
+        {"abc", 3, "abc", 3},
+        {"abcd", 3, "ab" ELLIPSIS, 3},
+        {"abc\n", 3, "ab" ELLIPSIS, 3},
+        {"abc", 10, "abc", 3},
+        {"abcd", 1, ELLIPSIS, 1},
+        {"a\tb", 10, "ab", 2},
+        {"a" WIDE "xyz", 3, "a" ELLIPSIS, 2},
+        {"ab" WIDE "x", 3, "ab" ELLIPSIS, 3},
+        {"a" WIDE, 3, "a" WIDE, 3},
+        {WIDE, 1, ELLIPSIS, 1},
+        {"a\xFF"
+         "b",
+         10, "a" REPLACEMENT "b", 3},
+        {"ab\xE4\xB8", 10, "ab" REPLACEMENT REPLACEMENT, 4},
+        {"\xFF\xFF\xFF", 2, REPLACEMENT ELLIPSIS, 2},
+        // A combining mark takes no column but still follows the letter.
+        {"e\xCC\x81", 2, "e\xCC\x81", 1},
+        {"e\xCC\x81", 1, ELLIPSIS, 1},
+        {"abc", 0, "", 0},
+        {"", 5, "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << '"' << c.text << "\" limit " << c.limit);
+        size_t used = 99;
+        EXPECT_EQ(fitted(c.text, c.limit, &used), c.out);
+        EXPECT_EQ(used, c.used);
+    }
+}
+
+// A byte string that a hostile server could put into a menu line.
+const std::string hostile = "title\x1b[2J\x1b[H\x1b]0;owned\x07\x1b]52;c;QUJD\x1b\\"
+                            "\x1b"
+                            "c\x1bP1$r\x1b\\\b\b\bX\x7f\r\n\t\x0e\x0f"
+                            "\xc2\x9b"
+                            "31m\xc2\x85\xc2\x9d"
+                            "8;;x\xc2\x9c"
+                            "\x9b"
+                            "1m\x9d\x90\x84\xc2\x80\xc2\x9f\x1b\x1b[[A"
+                            "\xe2\x80\xae"
+                            "rtl\xef\xbb\xbf"
+                            "end";
+
+// Where the output stops being valid UTF-8 or holds a C0 control, DEL or
+// a C1 control (a raw 0x9B is CSI to an 8-bit terminal), or npos.
+size_t first_control(const std::string& out) {
+    mbstate_t state = {};
+    for (size_t i = 0; i < out.size();) {
+        wchar_t wc = 0;
+        size_t n = mbrtowc(&wc, out.data() + i, out.size() - i, &state);
+        if (n == 0 || n > out.size() - i) return i;
+        if (wc < 0x20 || (wc >= 0x7f && wc <= 0x9f)) return i;
+        i += n;
+    }
+    return std::string::npos;
+}
+
+TEST_F(FittedTest, ControlCharactersNeverReachTheTerminal) {
+    for (size_t limit = 1; limit <= hostile.size() + 1; limit++) {
+        SCOPED_TRACE(limit);
+        size_t used = 0;
+        const std::string out = fitted(hostile, limit, &used);
+        EXPECT_EQ(first_control(out), std::string::npos) << out;
+        EXPECT_LE(used, limit);
+    }
+}
+
+} // namespace

@@ -1,0 +1,92 @@
+// Key bytes to page commands, escape sequences included.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ui/keydecode.h"
+
+namespace {
+
+using C = Command;
+
+std::vector<Command> decode(KeyDecoder& keys, const std::string& bytes) {
+    std::vector<Command> out;
+    for (unsigned char b : bytes)
+        out.push_back(keys.feed(b));
+    return out;
+}
+
+TEST(KeydecodeTest, SingleKeys) {
+    const struct {
+        unsigned char key;
+        Command command;
+    } cases[] = {
+        {4, C::quit},          {'q', C::quit},      {'\n', C::open},    {'l', C::open},
+        {'h', C::back},        {'?', C::help},      {'j', C::down},     {'k', C::up},
+        {' ', C::page_down},   {'b', C::page_up},   {'g', C::home},     {'G', C::end},
+        {'J', C::next_link},   {'K', C::prev_link}, {'/', C::search},   {'n', C::search_next},
+        {'N', C::search_prev}, {'U', C::page_uri},  {'u', C::item_uri}, {'Y', C::yank_page},
+        {'y', C::yank_item},   {'~', C::none},      {'\r', C::none},    {'Q', C::none},
+        {'[', C::none},        {0, C::none},        {0xFF, C::none},    {'H', C::none},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.key));
+        KeyDecoder keys;
+        EXPECT_EQ(keys.feed(c.key), c.command);
+        // A plain key leaves no state behind.
+        EXPECT_EQ(keys.feed('j'), C::down);
+    }
+}
+
+TEST(KeydecodeTest, EscapeSequences) {
+    const struct {
+        const char* tail; // the bytes after ESC [ (or ESC O)
+        Command command;
+    } cases[] = {
+        {"A", C::up},   {"B", C::down},     {"C", C::open},       {"D", C::back},
+        {"H", C::home}, {"1~", C::home},    {"7~", C::home},      {"4~", C::end},
+        {"8~", C::end}, {"5~", C::page_up}, {"6~", C::page_down}, {"\x1b", C::quit},
+    };
+    for (char intro : {'[', 'O'}) {
+        for (const auto& c : cases) {
+            const std::string bytes = std::string("\x1b") + intro + c.tail;
+            SCOPED_TRACE(bytes.substr(1));
+            KeyDecoder keys;
+            std::vector<Command> want(bytes.size() - 1, C::none);
+            want.push_back(c.command);
+            EXPECT_EQ(decode(keys, bytes), want);
+            EXPECT_EQ(keys.feed('k'), C::up);
+        }
+    }
+}
+
+TEST(KeydecodeTest, BytesThatEndASequenceAreSwallowed) {
+    const struct {
+        const char* bytes;
+        std::vector<Command> commands;
+    } cases[] = {
+        {"\x1b\x1b", {C::none, C::quit}},
+        {"\x1bqq", {C::none, C::none, C::quit}},
+        {"\x1bjj", {C::none, C::none, C::down}},
+        {"\x1b[5xj", {C::none, C::none, C::none, C::none, C::down}},
+        {"\x1bO6jj", {C::none, C::none, C::none, C::none, C::down}},
+        {"\x1b[5\x1bq", {C::none, C::none, C::none, C::none, C::quit}},
+        {"\x1b[xj", {C::none, C::none, C::none, C::down}},
+        {"\x1b[qq", {C::none, C::none, C::none, C::quit}},
+        // Unbound digits end the sequence; the '~' is then a key of its own.
+        {"\x1b[2~j", {C::none, C::none, C::none, C::none, C::down}},
+        {"\x1b[3~", {C::none, C::none, C::none, C::none}},
+        // The ESC that ends a sequence starts none: "[A" are plain keys.
+        {"\x1b[1\x1b[A", {C::none, C::none, C::none, C::none, C::none, C::none}},
+        {"\x1b[[A", {C::none, C::none, C::none, C::none}},
+        {"\x1b\x1b\x1b[B", {C::none, C::quit, C::none, C::none, C::down}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.bytes).substr(1));
+        KeyDecoder keys;
+        EXPECT_EQ(decode(keys, c.bytes), c.commands);
+    }
+}
+
+} // namespace

@@ -1,0 +1,78 @@
+// The page view's arithmetic: where a jump puts the view and the highlight,
+// and how far the status bar says the page reaches.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "ui/page.h"
+
+namespace {
+
+struct JumpCase {
+    const char* name;
+    uint64_t count;
+    uint64_t last; // the last menu row: lines - 2
+    int64_t line;
+    bool exact;
+    uint64_t top, cursor;         // before
+    bool moved;                   // place_jump's result
+    uint64_t new_top, new_cursor; // after
+};
+
+// 24 lines: 23 menu rows, the last of them row 22.
+const JumpCase jump_cases[] = {
+    // The whole menu fits: only the highlight moves.
+    {"fits, end", 23, 22, 23, false, 0, 0, true, 0, 22},
+    {"fits, home", 23, 22, 0, false, 0, 10, true, 0, 0},
+    {"fits, page down past the end", 5, 22, 22, false, 0, 1, true, 0, 4},
+    // Home: the view goes to the top; the highlight stays when visible.
+    {"home from far below", 100, 22, -5, false, 30, 35, true, 0, 0},
+    {"home, highlight still visible", 100, 22, -5, false, 5, 10, true, 0, 10},
+    {"home again", 100, 22, -5, false, 0, 10, true, 0, 0},
+    {"home exact", 100, 22, 0, true, 5, 10, true, 0, 0},
+    {"page up near the top", 100, 22, 10 - 22, false, 10, 15, true, 0, 15},
+    // Into the middle: the target on menu row 0.
+    {"middle", 100, 22, 40, false, 0, 0, true, 40, 40},
+    {"middle exact, already visible", 100, 22, 40, true, 30, 35, true, 40, 40},
+    {"page down", 100, 22, 0 + 22, false, 0, 3, true, 22, 22},
+    {"last full screen from target", 100, 22, 76, true, 0, 0, true, 76, 76},
+    // The last screenful: top = count - 1 - last = count - lines + 1.
+    {"end", 100, 22, 100, false, 0, 0, true, 77, 77},
+    {"end again", 100, 22, 100, false, 77, 77, true, 77, 99},
+    {"end, highlight below the new top", 100, 22, 100, false, 60, 80, true, 77, 80},
+    {"end exact", 100, 22, 100, true, 0, 0, true, 77, 99},
+    {"into the last screen", 100, 22, 77, true, 0, 0, true, 77, 77},
+    {"into the last screen, not exact", 100, 22, 90, false, 0, 5, true, 77, 77},
+    // The target is the highlight: nothing at all, the view included.
+    {"no move", 100, 22, 50, true, 40, 50, false, 40, 50},
+    {"clamped to the highlight", 100, 22, 500, false, 0, 99, false, 0, 99},
+    {"clamped below to the highlight", 100, 22, -1, false, 5, 0, false, 5, 0},
+};
+
+TEST(PageTest, PlaceJump) {
+    for (const JumpCase& c : jump_cases) {
+        SCOPED_TRACE(c.name);
+        uint64_t top = c.top, cursor = c.cursor;
+        EXPECT_EQ(place_jump(c.count, c.last, c.line, c.exact, &top, &cursor), c.moved);
+        EXPECT_EQ(top, c.new_top);
+        EXPECT_EQ(cursor, c.new_cursor);
+    }
+}
+
+TEST(PageTest, ReachPercent) {
+    const struct {
+        uint64_t count, top;
+        int lines;
+        long long percent;
+    } cases[] = {
+        {100, 0, 24, 23}, {100, 50, 24, 73}, {100, 76, 24, 99}, {100, 77, 24, 100}, {7, 0, 5, 57},
+        {1, 0, 24, 100},  {0, 0, 24, 100},   {23, 0, 24, 100},  {24, 0, 24, 95},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.count << " items, top " << c.top << ", " << c.lines << " lines");
+        EXPECT_EQ(reach_percent(c.count, c.top, c.lines), c.percent);
+    }
+}
+
+} // namespace

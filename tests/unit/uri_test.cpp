@@ -1,0 +1,103 @@
+// The URI of an item as shown on the status row and yanked.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "items/item.h"
+#include "items/uri.h"
+
+namespace {
+
+Item make_item(char type, const char* host, const char* port, const char* selector,
+               const char* extra = nullptr) {
+    Item item;
+    item.type = type;
+    item.host = host;
+    item.port = port;
+    item.selector = selector;
+    item.display = selector;
+    if (extra) item.extra.reset(strdup(extra));
+    return item;
+}
+
+std::string uri_of(const Item& item, int* length = nullptr) {
+    char buf[256];
+    memset(buf, 'X', sizeof buf);
+    int n = format_item_uri(item, buf, sizeof buf);
+    if (length) *length = n;
+    return buf;
+}
+
+TEST(UriTest, FormsByType) {
+    const struct {
+        char type;
+        const char* host;
+        const char* port;
+        const char* selector;
+        const char* extra;
+        const char* uri;
+    } cases[] = {
+        {'1', "srv", "70", "/docs", nullptr, "gopher://srv/1/docs"},
+        {'1', "srv", "71", "/docs", nullptr, "gopher://srv:71/1/docs"},
+        {'1', "srv", "070", "/docs", nullptr, "gopher://srv:070/1/docs"},
+        {'0', "srv", "gopher", "", nullptr, "gopher://srv:gopher/0"},
+        {'7', "srv", "70", "/find", "/find\tcats", "gopher://srv/7/find%09cats"},
+        {'7', "srv", "70", "/find", nullptr, "gopher://srv/7/find"},
+        {'7', "srv", "70", "/find", "/find\ta%09b", "gopher://srv/7/find%09a%09b"},
+        {'7', "srv", "70", "/find", "/find\t", "gopher://srv/7/find%09"},
+        // extra on other types is a saved file's path, never a query.
+        {'9', "srv", "70", "/f.bin", "/tmp/tolm-abc/f.bin", "gopher://srv/9/f.bin"},
+        {'h', "srv", "70", "URL:http://example.org/a", nullptr, "http://example.org/a"},
+        {'h', "srv", "70", "url:http://example.org/a", nullptr, "url:http://example.org/a"},
+        {'h', "srv", "70", "/page.html", nullptr, "/page.html"},
+        {'h', "srv", "70", "URL:", nullptr, ""},
+        {'8', "bbs", "23", "", nullptr, "telnet://@bbs:23"},
+        {'8', "bbs", "70", "guest", nullptr, "telnet://guest@bbs:70"},
+        {'T', "ibm", "23", "user", nullptr, "tn3270://user@ibm:23"},
+        {'+', "srv", "70", "/m", nullptr, "gopher://srv/+/m"},
+        {'1', "::1", "70", "/x", nullptr, "gopher://::1/1/x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.uri);
+        Item item = make_item(c.type, c.host, c.port, c.selector, c.extra);
+        item.mirror_type = c.type == '+' ? '9' : 0;
+        int length = -1;
+        EXPECT_EQ(uri_of(item, &length), c.uri);
+        EXPECT_EQ(length, static_cast<int>(strlen(c.uri)));
+    }
+}
+
+TEST(UriTest, LongUriIsCutAt255) {
+    // "gopher://" and the host reach 255 characters or more: later pieces
+    // are not printed at all.
+    for (size_t host_len : {246u, 250u}) {
+        SCOPED_TRACE(host_len);
+        const std::string host(host_len, 'h');
+        Item item = make_item('7', host.c_str(), "71", "/find", "/find\tq");
+        int length = 0;
+        const std::string uri = uri_of(item, &length);
+        EXPECT_EQ(uri, ("gopher://" + host).substr(0, 255));
+        EXPECT_EQ(length, static_cast<int>(9 + host_len));
+    }
+}
+
+TEST(UriTest, CutInsideALaterPiece) {
+    const std::string host(240, 'h');
+    const std::string selector(40, 's');
+    Item item = make_item('1', host.c_str(), "70", selector.c_str());
+    int length = 0;
+    const std::string uri = uri_of(item, &length);
+    EXPECT_EQ(uri, ("gopher://" + host + "/1" + selector).substr(0, 255));
+    EXPECT_EQ(length, 9 + 240 + 2 + 40);
+}
+
+TEST(UriTest, ItemWithoutFieldsGivesEmptyUri) {
+    Item unsplit;
+    unsplit.display = "1Title\tsel\thost\r";
+    EXPECT_EQ(uri_of(unsplit), "");
+    Item bare;
+    EXPECT_EQ(uri_of(bare), "");
+}
+
+} // namespace
