@@ -4,6 +4,7 @@
 #include "listing.h"
 #include "pty_run.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -21,7 +22,8 @@ namespace {
 std::string binary_payload() {
     std::string s;
     for (int round = 0; round < 4; ++round)
-        for (int b = 0; b < 256; ++b) s += static_cast<char>((b * 7 + round) & 0xFF);
+        for (int b = 0; b < 256; ++b)
+            s += static_cast<char>((b * 7 + round) & 0xFF);
     return s + "\r\n.\r\n";
 }
 
@@ -41,14 +43,18 @@ uint16_t closed_port() {
 std::string printable(const std::string& s) {
     std::string out;
     for (unsigned char c : s) {
-        if (c == '\n') out += "\\n\n";
-        else if (c == '\r') out += "\\r";
-        else if (c == '\t') out += "\\t";
+        if (c == '\n')
+            out += "\\n\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
         else if (c < 0x20 || c == 0x7F) {
             char buf[8];
             snprintf(buf, sizeof buf, "\\x%02X", c);
             out += buf;
-        } else out += static_cast<char>(c);
+        } else
+            out += static_cast<char>(c);
     }
     return out;
 }
@@ -79,6 +85,9 @@ struct TextCase {
     std::vector<std::string> chunks;
     std::string expected;
 };
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class TextTest : public BatchTest, public ::testing::WithParamInterface<TextCase> {};
 
@@ -97,7 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TextCase{"Terminated", {"line one\r\nline two\r\n.\r\n"}, "line one\r\nline two\r\n"},
         TextCase{"TerminatorSplitOverTwoReads", {"a\r\nb\r\n.", "\r\n"}, "a\r\nb\r\n"},
-        TextCase{"NoTerminatorLfOnly", {"first\nsecond without newline"},
+        TextCase{"NoTerminatorLfOnly",
+                 {"first\nsecond without newline"},
                  "first\nsecond without newline"},
         TextCase{"TerminatorFollowedByMore", {"a\r\n.\r\nmore"}, "a\r\n.\r\nmore"},
         TextCase{"StopsAtNul", {std::string("abc\0def\r\n.\r\n", 12)}, "abc"},
@@ -126,6 +136,9 @@ struct MenuCase {
     std::string menu;     // what the server sends
     std::string expected; // tolm's listing
 };
+void PrintTo(const MenuCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class MenuTest : public BatchTest, public ::testing::WithParamInterface<MenuCase> {};
 
@@ -173,9 +186,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "Mir+m\nImg+i\nIBM|t\nGIF+g\nURL+u\n   |i\n!  |a\n!  |c\n!  |z\n ? +s\n"
                  " ? +b\n ? +x\n"},
         MenuCase{"LfLineEndsAndExtraFields",
-                 "1One\t/1\th\t70\t+\n0Two\t/2\th\t70\n.\r\n", "Dir+One\nTxt+Two\n"},
-        MenuCase{"NoTerminator", "1One\t/1\th\t70\r\n0Two\t/2\th\t70\r\n",
-                 "Dir+One\nTxt+Two\n"},
+                 "1One\t/1\th\t70\t+\n0Two\t/2\th\t70\t+\tmore\r\n.\r\n", "Dir+One\nTxt+Two\n"},
+        // The end test needs CR LF before the dot: after a bare LF the dot
+        // line is an ordinary (fieldless) line.
+        MenuCase{"DotAfterBareLfIsALine", "1One\t/1\th\t70\n.\r\n", "Dir+One\n ? +.\r\n"},
+        MenuCase{"NoTerminator", "1One\t/1\th\t70\r\n0Two\t/2\th\t70\r\n", "Dir+One\nTxt+Two\n"},
         MenuCase{"UnterminatedLastLineIsNoItem", "1One\t/1\th\t70\r\n0Tw", "Dir+One\n"},
         MenuCase{"EmptyDisplay", "1\t/1\th\t70\r\n.\r\n", "Dir+\n"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -251,8 +266,8 @@ class DownloadTypeTest : public BatchTest, public ::testing::WithParamInterface<
 
 TEST_P(DownloadTypeTest, CopiesByteForByte) {
     const std::string payload = binary_payload();
-    server_.on("/file", Script::chunked({payload.substr(0, 700), payload.substr(700)},
-                                        milliseconds(30)));
+    server_.on("/file",
+               Script::chunked({payload.substr(0, 700), payload.substr(700)}, milliseconds(30)));
     BatchResult r = run(server_.url(std::string("/") + GetParam() + "/file"));
     EXPECT_EXIT_CODE(r, 0);
     EXPECT_EQ(r.out.size(), payload.size());
@@ -306,6 +321,9 @@ struct FatalCase {
     std::vector<std::string> args;
     std::string err;
 };
+void PrintTo(const FatalCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FatalTest : public ::testing::TestWithParam<FatalCase> {
   protected:
@@ -369,6 +387,9 @@ struct EmptyCase {
     char type;
     std::string response;
 };
+void PrintTo(const EmptyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class EmptyResponseTest : public BatchTest, public ::testing::WithParamInterface<EmptyCase> {};
 
@@ -426,6 +447,9 @@ struct SignalCase {
     int sig;
     char type;
 };
+void PrintTo(const SignalCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SignalTest : public BatchTest, public ::testing::WithParamInterface<SignalCase> {};
 
@@ -438,6 +462,10 @@ TEST_P(SignalTest, EndsWith128PlusSignal) {
     ASSERT_TRUE(server_.wait_for_requests(1, deadline())) << run.transcript();
     // Let it reach its read of the response.
     run.pump_for(milliseconds(50));
+    bool fresh_dir = false;
+    for (const auto& d : tolm_tmpdirs())
+        fresh_dir |= std::find(before_.begin(), before_.end(), d) == before_.end();
+    EXPECT_TRUE(fresh_dir) << "no temporary directory while running";
     run.signal(c.sig);
     ASSERT_TRUE(run.wait_exit(scaled(milliseconds(1000))))
         << "did not end within a second of the signal\n"
@@ -459,7 +487,8 @@ INSTANTIATE_TEST_SUITE_P(Batch, SignalTest,
 
 TEST_F(BatchTest, ReaderGoesAwayDuringLargeDownload) {
     std::string big(8 << 20, '\0');
-    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 31 + (i >> 12));
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>(i * 31 + (i >> 12));
     server_.on("/big.bin", Script::send(big));
     RunOptions opts;
     opts.args = {server_.url("/9/big.bin")};

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tolmtest;
@@ -46,7 +47,9 @@ TEST(ScreenTest, TerminfoSequencesOfXterm) {
     EXPECT_EQ(s.row(1), "C");
     EXPECT_EQ(s.row(2), "");
     EXPECT_EQ(s.row(3), "D");
-    s.feed("\x1b[4;1H\x1b" "7\x1b[1;1Hxyz\x1b[2Gq\x1b[K\x1b" "8");
+    s.feed("\x1b[4;1H\x1b"
+           "7\x1b[1;1Hxyz\x1b[2Gq\x1b[K\x1b"
+           "8");
     EXPECT_EQ(s.row(0), "xq");
     EXPECT_EQ(s.cursor_row(), 3);
     EXPECT_EQ(s.cursor_col(), 0);
@@ -108,8 +111,8 @@ TEST(PtyRunTest, EnvironmentIsBuiltFromScratch) {
 }
 
 TEST(PtyRunTest, InteractiveModeTypingResizeAndScreen) {
-    RunOptions o = shell(Mode::Interactive,
-                         "stty size; read x; echo \"got $x\"; stty size; exit 5");
+    RunOptions o =
+        shell(Mode::Interactive, "stty size; read x; echo \"got $x\"; stty size; exit 5");
     o.rows = 30;
     o.cols = 100;
     PtyRun run(o);
@@ -126,7 +129,7 @@ TEST(PtyRunTest, InteractiveModeTypingResizeAndScreen) {
 }
 
 TEST(PtyRunTest, NoTerminalAtAll) {
-    PtyRun run(shell(Mode::NoTerminal, "exec 3</dev/tty || exit 7"));
+    PtyRun run(shell(Mode::NoTerminal, "{ true </dev/tty; } 2>/dev/null || exit 7"));
     ASSERT_TRUE(run.wait_exit()) << run.transcript();
     EXPECT_EQ(run.status().code, 7);
     EXPECT_EQ(run.master(), -1);
@@ -168,6 +171,19 @@ TEST(PtyRunTest, SanitizerReportIsFound) {
         "sanitizer report");
 }
 
+TEST(PtyRunTest, LeftoverTemporaryDirectoryIsFound) {
+    // In a private parent: /tmp itself is watched by tests running alongside.
+    char parent[] = "/tmp/tmpdir-check-XXXXXX";
+    ASSERT_NE(mkdtemp(parent), nullptr);
+    std::vector<std::string> before = tolm_tmpdirs(parent);
+    std::string name = std::string(parent) + "/tolm-ABC123";
+    ASSERT_EQ(mkdir(name.c_str(), 0700), 0);
+    EXPECT_NONFATAL_FAILURE(expect_no_new_tmpdirs(before, parent), "tolm-ABC123");
+    rmdir(name.c_str());
+    expect_no_new_tmpdirs(before, parent);
+    rmdir(parent);
+}
+
 std::string ask(uint16_t port, const std::string& request, bool close_after = true) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
@@ -178,7 +194,8 @@ std::string ask(uint16_t port, const std::string& request, bool close_after = tr
     send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     std::string answer;
     char buf[4096];
-    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) answer.append(buf, n);
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+        answer.append(buf, n);
     if (close_after) close(fd);
     return answer;
 }
@@ -211,7 +228,8 @@ TEST(FakeServerTest, ResetIsSeenByTheClient) {
     char buf[64];
     std::string got;
     ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) got.append(buf, n);
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        got.append(buf, n);
     EXPECT_EQ(got, "data");
     EXPECT_EQ(n, -1);
     EXPECT_EQ(errno, ECONNRESET);

@@ -9,22 +9,38 @@ namespace tolmtest {
 // The four-character label of an item type.
 inline std::string expected_tag(unsigned char type) {
     switch (type) {
-    case '0': return "Txt+";
-    case '1': return "Dir+";
-    case '2': return "CSO|";
-    case '3': return "Err|";
-    case '4': return "Mac+";
-    case '5': return "DOS+";
-    case '6': return "UUE+";
-    case '7': return "Ind+";
-    case '8': return "Tln|";
-    case '9': return "Bin+";
-    case '+': return "Mir+";
-    case 'I': return "Img+";
-    case 'T': return "IBM|";
-    case 'g': return "GIF+";
-    case 'h': return "URL+";
-    case 'i': return "   |";
+    case '0':
+        return "Txt+";
+    case '1':
+        return "Dir+";
+    case '2':
+        return "CSO|";
+    case '3':
+        return "Err|";
+    case '4':
+        return "Mac+";
+    case '5':
+        return "DOS+";
+    case '6':
+        return "UUE+";
+    case '7':
+        return "Ind+";
+    case '8':
+        return "Tln|";
+    case '9':
+        return "Bin+";
+    case '+':
+        return "Mir+";
+    case 'I':
+        return "Img+";
+    case 'T':
+        return "IBM|";
+    case 'g':
+        return "GIF+";
+    case 'h':
+        return "URL+";
+    case 'i':
+        return "   |";
     }
     return (type >= '0' && type <= 'Z') ? "!  |" : " ? +";
 }
@@ -43,7 +59,8 @@ inline std::string expected_listing(std::string menu) {
     for (size_t nl; (nl = menu.find('\n', start)) != std::string::npos; start = nl + 1) {
         std::string line = menu.substr(start, nl - start);
         size_t tabs = 0;
-        for (char c : line) tabs += c == '\t';
+        for (char c : line)
+            tabs += c == '\t';
         if (tabs < 3) {
             out += " ? +" + line + "\n";
         } else {

@@ -111,7 +111,8 @@ FakeServer::~FakeServer() {
     }
     if (acceptor_.joinable()) acceptor_.join();
     // No new workers once the acceptor has ended.
-    for (auto& t : workers_) t.join();
+    for (auto& t : workers_)
+        t.join();
     for (int fd : {listen4_, listen6_, stop_pipe_[0], stop_pipe_[1]})
         if (fd >= 0) close(fd);
 }
@@ -159,7 +160,8 @@ Script FakeServer::script_for(const std::string& selector) const {
 bool FakeServer::stopped_within(milliseconds t) const {
     pollfd p{stop_pipe_[0], POLLIN, 0};
     int r;
-    do r = poll(&p, 1, static_cast<int>(t.count()));
+    do
+        r = poll(&p, 1, static_cast<int>(t.count()));
     while (r < 0 && errno == EINTR);
     return r > 0;
 }
@@ -194,7 +196,8 @@ void FakeServer::serve(int fd) {
         }
         char buf[4096];
         ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n > 0) raw.append(buf, static_cast<size_t>(n));
+        if (n > 0)
+            raw.append(buf, static_cast<size_t>(n));
         else if (n == 0 || (errno != EAGAIN && errno != EINTR))
             break; // an unterminated request is answered like any other
     }

@@ -19,8 +19,8 @@ struct Script {
         Reset,  // close with a connection reset (SO_LINGER 0: RST)
         Silent, // send nothing more, hold the connection until the server goes
     };
-    std::vector<std::string> chunks;        // sent in this order
-    std::chrono::milliseconds pause{0};     // between two chunks
+    std::vector<std::string> chunks;         // sent in this order
+    std::chrono::milliseconds pause{0};      // between two chunks
     std::chrono::milliseconds before_end{0}; // after the last chunk, before the end
     End end = End::Close;
 

@@ -70,12 +70,12 @@ std::string find_in_path(const std::string& name) {
 
 void make_world_readable(const fs::path& root) {
     using p = fs::perms;
-    fs::permissions(root, p::owner_all | p::group_read | p::group_exec | p::others_read |
-                              p::others_exec);
+    fs::permissions(root,
+                    p::owner_all | p::group_read | p::group_exec | p::others_read | p::others_exec);
     for (const auto& e : fs::recursive_directory_iterator(root)) {
         if (e.is_directory())
-            fs::permissions(e.path(), p::group_read | p::group_exec | p::others_read |
-                                          p::others_exec,
+            fs::permissions(e.path(),
+                            p::group_read | p::group_exec | p::others_read | p::others_exec,
                             fs::perm_options::add);
         else
             fs::permissions(e.path(), p::group_read | p::others_read, fs::perm_options::add);
@@ -139,9 +139,8 @@ std::string Gophernicus::url(const std::string& path) const {
         port_ = free_port();
         std::string p = std::to_string(port_);
         std::string listen = "TCP-LISTEN:" + p + ",bind=127.0.0.1,reuseaddr,fork";
-        std::string exec = std::string("EXEC:'") + kGophernicus + " -h 127.0.0.1 -p " + p +
-                           " -r " + root_ +
-                           " -nf -nh -nl -nd -nv -nu -ns -na -nt -nH -nx -no',nofork";
+        std::string exec = std::string("EXEC:'") + kGophernicus + " -h 127.0.0.1 -p " + p + " -r " +
+                           root_ + " -nf -nh -nl -nd -nv -nu -ns -na -nt -nH -nx -no',nofork";
         std::vector<std::string> args;
         if (root_user)
             args = {setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups", socat};
@@ -150,7 +149,8 @@ std::string Gophernicus::url(const std::string& path) const {
         args.push_back(listen);
         args.push_back(exec);
         std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
+        for (auto& a : args)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
 
         pid_t pid = fork();
@@ -216,8 +216,10 @@ std::string Gophernicus::fetch(const std::string& selector) const {
         if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
         char buf[65536];
         ssize_t n = read(fd, buf, sizeof buf);
-        if (n > 0) answer.append(buf, static_cast<size_t>(n));
-        else if (n == 0 || errno != EINTR) break;
+        if (n > 0)
+            answer.append(buf, static_cast<size_t>(n));
+        else if (n == 0 || errno != EINTR)
+            break;
     }
     close(fd);
     return answer;

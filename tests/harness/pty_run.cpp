@@ -39,7 +39,9 @@ bool drain(int fd, std::string& buf) {
     }
 }
 
-void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+void set_nonblocking(int fd) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
 
 void close_fd(int& fd) {
     if (fd >= 0) close(fd);
@@ -69,7 +71,9 @@ Millis scaled(Millis base) {
     return (slow && *slow) ? base * 4 : base;
 }
 
-std::string tolm_binary() { return TOLM_BINARY; }
+std::string tolm_binary() {
+    return TOLM_BINARY;
+}
 
 std::string ExitStatus::describe() const {
     if (!reaped) return "still running";
@@ -77,7 +81,9 @@ std::string ExitStatus::describe() const {
     return "killed by signal " + std::to_string(signal) + " (" + strsignal(signal) + ")";
 }
 
-PtyRun::PtyRun(RunOptions options) : opts_(std::move(options)) { start(); }
+PtyRun::PtyRun(RunOptions options) : opts_(std::move(options)) {
+    start();
+}
 
 PtyRun::~PtyRun() {
     if (!status_.reaped) {
@@ -109,16 +115,20 @@ void PtyRun::start() {
     if (opts_.pager) env["PAGER"] = *opts_.pager;
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
         if (const char* v = getenv(name)) env[name] = v;
-    for (const auto& [k, v] : opts_.env) env[k] = v;
-    for (const auto& [k, v] : env) env_strings.push_back(k + "=" + v);
+    for (const auto& [k, v] : opts_.env)
+        env[k] = v;
+    for (const auto& [k, v] : env)
+        env_strings.push_back(k + "=" + v);
     std::vector<char*> envp;
-    for (auto& s : env_strings) envp.push_back(s.data());
+    for (auto& s : env_strings)
+        envp.push_back(s.data());
     envp.push_back(nullptr);
 
     std::vector<std::string> arg_strings{opts_.binary};
     arg_strings.insert(arg_strings.end(), opts_.args.begin(), opts_.args.end());
     std::vector<char*> argv;
-    for (auto& s : arg_strings) argv.push_back(s.data());
+    for (auto& s : arg_strings)
+        argv.push_back(s.data());
     argv.push_back(nullptr);
     const char* cwd = opts_.cwd.c_str();
 
@@ -211,8 +221,7 @@ void PtyRun::pump_once(Millis wait) {
     if (master_ >= 0 && !master_eof_) {
         size_t before = pty_.size();
         master_eof_ = !drain(master_, pty_);
-        if (sink_ && pty_.size() > before)
-            sink_(std::string_view(pty_).substr(before));
+        if (sink_ && pty_.size() > before) sink_(std::string_view(pty_).substr(before));
     }
     if (out_fd_ >= 0 && !drain(out_fd_, out_)) close_fd(out_fd_);
     if (err_fd_ >= 0 && !drain(err_fd_, err_)) close_fd(err_fd_);
@@ -223,7 +232,8 @@ void PtyRun::try_reap(bool block) {
     if (status_.reaped || pid_ <= 0) return;
     int st = 0;
     pid_t r;
-    do r = waitpid(pid_, &st, block ? 0 : WNOHANG);
+    do
+        r = waitpid(pid_, &st, block ? 0 : WNOHANG);
     while (r < 0 && errno == EINTR);
     if (r != pid_) return;
     status_.reaped = true;
@@ -258,9 +268,8 @@ bool PtyRun::wait_exit(Millis timeout) {
     }
     // The outputs end soon after the process unless something it started
     // still holds them; that is not waited for long.
-    pump_until(
-        [&] { return out_fd_ < 0 && err_fd_ < 0 && (master_ < 0 || master_eof_); },
-        scaled(Millis(500)));
+    pump_until([&] { return out_fd_ < 0 && err_fd_ < 0 && (master_ < 0 || master_eof_); },
+               scaled(Millis(500)));
     return true;
 }
 
@@ -271,7 +280,9 @@ void PtyRun::kill_group() {
     }
 }
 
-void PtyRun::close_stdout() { close_fd(out_fd_); }
+void PtyRun::close_stdout() {
+    close_fd(out_fd_);
+}
 
 std::string PtyRun::sanitizer_report() const {
     for (const std::string* text : {&err_, &pty_, &out_}) {
@@ -287,11 +298,12 @@ std::string PtyRun::sanitizer_report() const {
 
 std::string PtyRun::transcript() const {
     std::string args;
-    for (const auto& a : opts_.args) args += " '" + a + "'";
+    for (const auto& a : opts_.args)
+        args += " '" + a + "'";
     return "tolm" + args + ": " + status_.describe() + "\n--- stdout (" +
            std::to_string(out_.size()) + " bytes) ---\n" + out_.substr(0, 2000) +
-           "\n--- stderr ---\n" + err_.substr(0, 2000) + "\n--- pty ---\n" +
-           pty_.substr(0, 2000) + "\n---";
+           "\n--- stderr ---\n" + err_.substr(0, 2000) + "\n--- pty ---\n" + pty_.substr(0, 2000) +
+           "\n---";
 }
 
 BatchResult run_batch(std::vector<std::string> args, Millis timeout) {
@@ -307,33 +319,59 @@ BatchResult run_batch(std::vector<std::string> args, Millis timeout) {
     return result;
 }
 
-std::vector<std::string> tolm_tmpdirs() {
+std::vector<std::string> tolm_tmpdirs(const std::string& parent) {
     std::vector<std::string> found;
-    DIR* d = opendir("/tmp");
+    DIR* d = opendir(parent.c_str());
     if (!d) return found;
     while (dirent* e = readdir(d)) {
         if (strncmp(e->d_name, "tolm-", 5) == 0 && strlen(e->d_name) == 11)
-            found.push_back(std::string("/tmp/") + e->d_name);
+            found.push_back(parent + "/" + e->d_name);
     }
     closedir(d);
     return found;
 }
 
-void expect_no_new_tmpdirs(const std::vector<std::string>& before) {
+// Whether some process running a program called tolm (of any test running
+// at the same time) is alive.
+static bool tolm_alive() {
+    DIR* d = opendir("/proc");
+    if (!d) return false;
+    bool alive = false;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+        char link[300], exe[4096];
+        snprintf(link, sizeof link, "/proc/%s/exe", e->d_name);
+        ssize_t n = readlink(link, exe, sizeof exe - 1);
+        if (n <= 0) continue;
+        exe[n] = '\0';
+        const char* base = strrchr(exe, '/');
+        base = base ? base + 1 : exe;
+        if (strcmp(base, "tolm") == 0 || strncmp(base, "tolm ", 5) == 0) alive = true;
+    }
+    closedir(d);
+    return alive;
+}
+
+void expect_no_new_tmpdirs(const std::vector<std::string>& before, const std::string& parent) {
     auto left = [&] {
         std::vector<std::string> fresh;
-        for (const auto& d : tolm_tmpdirs())
+        for (const auto& d : tolm_tmpdirs(parent))
             if (std::find(before.begin(), before.end(), d) == before.end()) fresh.push_back(d);
         return fresh;
     };
-    auto end = Clock::now() + scaled(Millis(2000));
+    // A fresh directory may belong to a tolm of another test running in
+    // parallel: wait while any tolm lives (up to a cap), and a short grace.
+    auto start = Clock::now();
+    auto grace = start + scaled(Millis(1000));
+    auto cap = start + scaled(Millis(60000));
     std::vector<std::string> fresh = left();
-    while (!fresh.empty() && Clock::now() < end) {
+    while (!fresh.empty() && Clock::now() < cap && (Clock::now() < grace || tolm_alive())) {
         usleep(20000);
         fresh = left();
     }
     std::string names;
-    for (const auto& d : fresh) names += " " + d;
+    for (const auto& d : fresh)
+        names += " " + d;
     EXPECT_TRUE(fresh.empty()) << "temporary directories left behind:" << names;
 }
 

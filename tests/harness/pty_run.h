@@ -19,7 +19,9 @@ using Millis = std::chrono::milliseconds;
 // base, times 4 when TOLM_TEST_SLOW is set (sanitizer builds).
 Millis scaled(Millis base);
 // The default deadline for every wait: 5 s, scaled.
-inline Millis deadline() { return scaled(Millis(5000)); }
+inline Millis deadline() {
+    return scaled(Millis(5000));
+}
 
 // The path of the binary under test (TOLM_BINARY).
 std::string tolm_binary();
@@ -42,10 +44,10 @@ struct RunOptions {
 };
 
 struct ExitStatus {
-    bool exited = false;   // ended through exit()
-    int code = -1;         // exit status when exited
-    int signal = 0;        // terminating signal when not exited
-    bool reaped = false;   // waitpid has collected it
+    bool exited = false; // ended through exit()
+    int code = -1;       // exit status when exited
+    int signal = 0;      // terminating signal when not exited
+    bool reaped = false; // waitpid has collected it
     std::string describe() const;
 };
 
@@ -126,11 +128,12 @@ struct BatchResult {
 };
 BatchResult run_batch(std::vector<std::string> args, Millis timeout = deadline());
 
-// Directories /tmp/tolm-* that exist now.
-std::vector<std::string> tolm_tmpdirs();
+// Directories /tmp/tolm-* (PARENT/tolm-*) that exist now.
+std::vector<std::string> tolm_tmpdirs(const std::string& parent = "/tmp");
 // Fails the current test when a /tmp/tolm-* directory that was not in
-// before is still there after a grace period (one that vanishes belonged
-// to a program of another test still running).
-void expect_no_new_tmpdirs(const std::vector<std::string>& before);
+// before is still there once no tolm process is running any more (one that
+// vanishes belonged to a program of another test still running).
+void expect_no_new_tmpdirs(const std::vector<std::string>& before,
+                           const std::string& parent = "/tmp");
 
 } // namespace tolmtest

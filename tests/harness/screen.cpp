@@ -37,9 +37,11 @@ Screen::Screen(int rows, int cols, int reply_fd) : rows_(rows), cols_(cols), rep
     vterm_screen_reset(screen_, 1);
 }
 
-Screen::~Screen() { vterm_free(vt_); }
+Screen::~Screen() {
+    vterm_free(vt_);
+}
 
-int Screen::on_output(const char* bytes, size_t len, void* self) {
+void Screen::on_output(const char* bytes, size_t len, void* self) {
     auto* s = static_cast<Screen*>(self);
     while (s->reply_fd_ >= 0 && len > 0) {
         ssize_t n = write(s->reply_fd_, bytes, len);
@@ -48,7 +50,6 @@ int Screen::on_output(const char* bytes, size_t len, void* self) {
         bytes += n;
         len -= static_cast<size_t>(n);
     }
-    return 0;
 }
 
 void Screen::feed(std::string_view bytes) {

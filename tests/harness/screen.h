@@ -42,7 +42,7 @@ class Screen {
     std::string dump() const;
 
   private:
-    static int on_output(const char* bytes, size_t len, void* self);
+    static void on_output(const char* bytes, size_t len, void* self);
     VTerm* vt_ = nullptr;
     VTermScreen* screen_ = nullptr;
     int rows_, cols_;

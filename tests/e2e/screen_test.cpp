@@ -1,0 +1,663 @@
+// The real tolm in interactive mode under a pseudo-terminal: what a person
+// sees on the screen (read back through libvterm) while browsing menus of
+// the scripted fake server, resizing the window and ending the program.
+#include "fake_server.h"
+#include "pty_run.h"
+#include "screen.h"
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <netdb.h>
+#include <termios.h>
+
+using namespace tolmtest;
+using std::chrono::milliseconds;
+
+namespace {
+
+const std::string kHint = " [Press a key to continue \xE2\x98\x83]";
+const std::string kEllipsis = "\xE2\x80\xA6";
+
+std::string menu_line(char type, const std::string& display, const std::string& selector,
+                      const std::string& host, const std::string& port) {
+    return type + display + "\t" + selector + "\t" + host + "\t" + port + "\r\n";
+}
+
+std::string two_digits(size_t i) {
+    char buf[24];
+    snprintf(buf, sizeof buf, "%02zu", i);
+    return buf;
+}
+
+// count text items "item 00", "item 01", ...
+std::string long_menu(size_t count, uint16_t port) {
+    std::string m;
+    for (size_t i = 0; i < count; ++i)
+        m += menu_line('0', "item " + two_digits(i), "/t/" + two_digits(i), "127.0.0.1",
+                       std::to_string(port));
+    return m + ".\r\n";
+}
+
+std::vector<std::string> long_menu_rows(size_t count) {
+    std::vector<std::string> rows;
+    for (size_t i = 0; i < count; ++i)
+        rows.push_back("Txt+ item " + two_digits(i));
+    return rows;
+}
+
+// Status bar of the root page for a view; computed here from the
+// reach rule so that every step of a walk can be checked.
+std::string status_bar(size_t top, size_t count, int rows, uint16_t port) {
+    size_t reach = top + static_cast<size_t>(rows) - 1;
+    size_t percent = reach < count ? reach * 100 / count : 100;
+    char buf[64];
+    snprintf(buf, sizeof buf, "%3zu%%| 127.0.0.1:%u/1", percent, port);
+    return buf;
+}
+
+// Empty when the screen shows exactly this view of a menu: every menu row
+// its item, only the highlighted row in standout, the terminal's cursor at
+// column 0 of that row and the given status bar in standout.
+std::string view_mismatch(const Screen& s, const std::vector<std::string>& items, size_t top,
+                          size_t cursor, const std::string& status) {
+    int menu_rows = s.rows() - 1;
+    for (int r = 0; r < menu_rows; ++r) {
+        size_t i = top + static_cast<size_t>(r);
+        std::string want = i < items.size() ? items[i] : "";
+        if (s.row(r) != want) return "row " + std::to_string(r) + " is not \"" + want + "\"";
+        bool lit = i == cursor;
+        if (s.row_has_standout(r) != lit || (lit && !s.standout(r, 0)))
+            return "standout wrong on row " + std::to_string(r);
+    }
+    if (s.row(menu_rows) != status) return "status row is not \"" + status + "\"";
+    if (!s.standout(menu_rows, 0)) return "status row not in standout";
+    int want_row = static_cast<int>(cursor - top);
+    if (s.cursor_row() != want_row || s.cursor_col() != 0)
+        return "cursor not at row " + std::to_string(want_row) + ", column 0";
+    return "";
+}
+
+bool canonical_with_echo(int master) {
+    termios t{};
+    if (tcgetattr(master, &t) != 0) return false;
+    return (t.c_lflag & ICANON) && (t.c_lflag & ECHO);
+}
+
+bool raw_without_echo(int master) {
+    termios t{};
+    if (tcgetattr(master, &t) != 0) return false;
+    return !(t.c_lflag & ICANON) && !(t.c_lflag & ECHO);
+}
+
+// Blocked in read or poll: the program waits for input.
+bool waiting_for_input(pid_t pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/syscall");
+    std::string nr;
+    f >> nr;
+    return nr == "0" || nr == "7" || nr == "23" || nr == "270" || nr == "271";
+}
+
+class TerminalTest : public ::testing::Test {
+  protected:
+    void SetUp() override { before_ = tolm_tmpdirs(); }
+    void TearDown() override {
+        if (run_ && run_->running()) {
+            run_->send("q");
+            run_->wait_exit();
+        }
+        run_.reset();
+        screen_.reset();
+        expect_no_new_tmpdirs(before_);
+    }
+
+    void start(int rows, int cols, std::map<std::string, std::string> env = {},
+               const std::string& path = "/1") {
+        RunOptions o;
+        o.mode = Mode::Interactive;
+        o.args = {server_.url(path)};
+        o.rows = rows;
+        o.cols = cols;
+        o.env = std::move(env);
+        run_ = std::make_unique<PtyRun>(o);
+        screen_ = std::make_unique<Screen>(rows, cols, run_->master());
+        run_->on_pty_output([this](std::string_view b) { screen_->feed(b); });
+    }
+
+    // pred holds and still holds after a short silence (no half-drawn
+    // screen), with the program waiting for input.
+    bool settle(const std::function<bool()>& pred) {
+        if (!run_->pump_until([&] { return pred() && waiting_for_input(run_->pid()); }))
+            return false;
+        run_->pump_for(scaled(milliseconds(30)));
+        return pred();
+    }
+
+    // Types keys and waits until the screen shows the view.
+    void keys_to_view(const std::string& keys, const std::vector<std::string>& items, size_t top,
+                      size_t cursor) {
+        if (!keys.empty()) run_->send(keys);
+        std::string status = status_bar(top, items.size(), screen_->rows(), server_.port());
+        bool shown = run_->pump_until(
+            [&] { return view_mismatch(*screen_, items, top, cursor, status).empty(); });
+        ASSERT_TRUE(shown) << "after keys \"" << keys << "\" expected top " << top << ", highlight "
+                           << cursor << ": " << view_mismatch(*screen_, items, top, cursor, status)
+                           << "\n"
+                           << screen_->dump();
+    }
+
+    // The bytes the program writes in answer to keys, once it is quiet
+    // again with the given view.
+    std::string bytes_for(const std::string& keys, const std::vector<std::string>& items,
+                          size_t top, size_t cursor) {
+        size_t from = run_->pty().size();
+        keys_to_view(keys, items, top, cursor);
+        run_->pump_for(scaled(milliseconds(50)));
+        return run_->pty().substr(from);
+    }
+
+    void quit_with_status_0() {
+        run_->send("q");
+        ASSERT_TRUE(run_->wait_exit()) << run_->transcript();
+        EXPECT_TRUE(run_->status().exited && run_->status().code == 0) << run_->transcript();
+    }
+
+    std::string status_row() const { return screen_->row(screen_->rows() - 1); }
+
+    FakeServer server_;
+    std::vector<std::string> before_;
+    std::unique_ptr<Screen> screen_;
+    std::unique_ptr<PtyRun> run_;
+};
+
+// ------------------------------------------------------------ the page
+
+class PageViewTest : public TerminalTest {};
+
+TEST_F(PageViewTest, RootMenuRowsHighlightCursorAndLongStatusForm) {
+    std::string port = std::to_string(server_.port());
+    server_.on("", Script::send(menu_line('1', "Sub", "/sub", "127.0.0.1", port) +
+                                menu_line('0', "About", "/about", "127.0.0.1", port) +
+                                menu_line('i', "info", "", "null.host", "1") + ".\r\n"));
+    start(24, 80);
+    std::vector<std::string> items{"Dir+ Sub", "Txt+ About", "   | info"};
+    std::string status = "100%| 127.0.0.1:" + port + "/1";
+    ASSERT_TRUE(settle([&] { return view_mismatch(*screen_, items, 0, 0, status).empty(); }))
+        << view_mismatch(*screen_, items, 0, 0, status) << "\n"
+        << screen_->dump();
+    // The highlight covers the text of its line; the rest of the row and
+    // the status row after its text are in normal video.
+    EXPECT_TRUE(screen_->standout(0, 7)) << screen_->dump();
+    EXPECT_FALSE(screen_->standout(0, 8)) << screen_->dump();
+    EXPECT_TRUE(screen_->standout(23, static_cast<int>(status.size()) - 1)) << screen_->dump();
+    EXPECT_FALSE(screen_->standout(23, static_cast<int>(status.size()))) << screen_->dump();
+    EXPECT_TRUE(raw_without_echo(run_->master()));
+    EXPECT_EQ(server_.requests(), std::vector<std::string>{""});
+    quit_with_status_0();
+    EXPECT_TRUE(canonical_with_echo(run_->master()));
+}
+
+// One-line moves through 100 items at 24 rows (23 menu rows, half height
+// 11): down moves take the highlight to row 10 and then scroll, up moves
+// come back to row 11 and then scroll.
+TEST_F(PageViewTest, OneLineMovesScrollAtTheHalfHeight) {
+    const size_t count = 100;
+    server_.on("", Script::send(long_menu(count, server_.port())));
+    auto items = long_menu_rows(count);
+    start(24, 80);
+    keys_to_view("", items, 0, 0);
+    EXPECT_EQ(status_row().substr(0, 5), " 23%|");
+    for (size_t p = 1; p < count; ++p) {
+        size_t top = p < 10 ? 0 : std::min<size_t>(p - 10, 77);
+        keys_to_view("j", items, top, p);
+        if (p == 60) {
+            EXPECT_EQ(status_row().substr(0, 5), " 73%|") << screen_->dump();
+        }
+    }
+    EXPECT_EQ(status_row().substr(0, 5), "100%|");
+    EXPECT_EQ(screen_->row(22), "Txt+ item 99");
+    // Down at the last item does nothing.
+    keys_to_view("j", items, 77, 99);
+    for (size_t c = count - 1; c-- > 0;) {
+        size_t top = c < 11 ? 0 : std::min<size_t>(c - 11, 77);
+        keys_to_view("k", items, top, c);
+    }
+    keys_to_view("k", items, 0, 0);
+    quit_with_status_0();
+}
+
+TEST_F(PageViewTest, OneLineMoveScrollsWithoutARedraw) {
+    const size_t count = 100;
+    server_.on("", Script::send(long_menu(count, server_.port())));
+    auto items = long_menu_rows(count);
+    start(24, 80);
+    keys_to_view(std::string(30, 'j'), items, 20, 30);
+    std::string move = bytes_for("j", items, 21, 31);
+    std::string jump = bytes_for("G", items, 77, 77);
+    EXPECT_EQ(move.find("\x1b[2J"), std::string::npos) << "a one-line move cleared the screen";
+    EXPECT_NE(jump.find("\x1b[2J"), std::string::npos) << "a jump must redraw";
+    EXPECT_LT(move.size() * 3, jump.size())
+        << "one-line move wrote " << move.size() << " bytes, a full redraw " << jump.size();
+    quit_with_status_0();
+}
+
+// Home, End and the paging keys on 100 items at 24 rows: last menu row and
+// page step 22, last screenful from item 77.
+TEST_F(PageViewTest, JumpsPlaceViewAndHighlight) {
+    const size_t count = 100;
+    server_.on("", Script::send(long_menu(count, server_.port())));
+    auto items = long_menu_rows(count);
+    start(24, 80);
+    keys_to_view("", items, 0, 0);
+
+    // End: first the view, with the highlight on its first row; then the
+    // last item. A third End has nothing to do and redraws nothing.
+    keys_to_view("G", items, 77, 77);
+    keys_to_view("G", items, 77, 99);
+    std::string idle = bytes_for("Gk", items, 77, 98);
+    EXPECT_EQ(idle.find("\x1b[2J"), std::string::npos) << "End on the last item redrew";
+
+    // Home from beyond the first screenful: straight to the first item.
+    keys_to_view("g", items, 0, 0);
+
+    // Home with the highlight still inside the first screenful keeps it
+    // on its item; the second press takes it to the first item.
+    keys_to_view(std::string(15, 'j'), items, 5, 15);
+    keys_to_view("g", items, 0, 15);
+    keys_to_view("g", items, 0, 0);
+
+    // Paging down puts the target on the first row until the last
+    // screenful, which takes two presses to reach the last item.
+    keys_to_view(" ", items, 22, 22);
+    keys_to_view(" ", items, 44, 44);
+    keys_to_view(" ", items, 66, 66);
+    keys_to_view(" ", items, 77, 77);
+    keys_to_view(" ", items, 77, 99);
+    // Paging up likewise; near the top the highlight stays on its item.
+    keys_to_view("b", items, 55, 55);
+    keys_to_view("b", items, 33, 33);
+    keys_to_view("b", items, 11, 11);
+    keys_to_view("b", items, 0, 11);
+    keys_to_view("b", items, 0, 0);
+
+    // End with the highlight already inside the last screenful keeps it
+    // on its item.
+    keys_to_view("   ", items, 66, 66);
+    keys_to_view(std::string(14, 'j'), items, 70, 80);
+    keys_to_view("G", items, 77, 80);
+    keys_to_view("G", items, 77, 99);
+    quit_with_status_0();
+}
+
+// ------------------------------------------------------------ resize
+
+class ResizeTest : public TerminalTest {
+  protected:
+    void resize(int rows, int cols) {
+        run_->resize(rows, cols);
+        screen_->resize(rows, cols);
+    }
+};
+
+// 44 items at 40 rows: the last screenful starts at item 5, so End, End and
+// up moves (which do not scroll below the half height) reach highlight 30
+// with top 5.
+TEST_F(ResizeTest, ShrinkKeepsTheHighlightOnScreenAndGrowKeepsTop) {
+    const size_t count = 44;
+    server_.on("", Script::send(long_menu(count, server_.port())));
+    auto items = long_menu_rows(count);
+    start(40, 80);
+    keys_to_view("", items, 0, 0);
+    keys_to_view("G", items, 5, 5);
+    keys_to_view("G", items, 5, 43);
+    keys_to_view(std::string(13, 'k'), items, 5, 30);
+
+    resize(20, 80);
+    keys_to_view("", items, 12, 30);
+    EXPECT_EQ(screen_->row(0), "Txt+ item 12");
+    EXPECT_TRUE(screen_->row_has_standout(18)) << screen_->dump();
+    EXPECT_EQ(status_row(), " 70%| 127.0.0.1:" + std::to_string(server_.port()) + "/1");
+
+    resize(40, 80);
+    keys_to_view("", items, 12, 30);
+    EXPECT_EQ(status_row().substr(0, 5), "100%|");
+    // The scroll region follows the new size: scrolling back at row 18
+    // moves every menu row of the 40-row window, not only the first 19.
+    keys_to_view("k", items, 11, 29);
+    quit_with_status_0();
+}
+
+TEST_F(ResizeTest, ResizeWhileTheFirstPageIsFetched) {
+    const size_t count = 100;
+    std::string menu = long_menu(count, server_.port());
+    size_t cut = menu.find("\r\n") + 2;
+    server_.on("",
+               Script::chunked({menu.substr(0, cut), menu.substr(cut)}, scaled(milliseconds(500))));
+    auto items = long_menu_rows(count);
+    start(24, 80);
+    ASSERT_TRUE(server_.wait_for_requests(1, deadline()));
+    resize(30, 100);
+    keys_to_view("", items, 0, 0);
+    // 30 rows: half height 14, so the 14th down move is the first to
+    // scroll, within the new scroll region.
+    keys_to_view(std::string(15, 'j'), items, 2, 15);
+    EXPECT_EQ(screen_->row(28), "Txt+ item 30");
+    quit_with_status_0();
+}
+
+// ------------------------------------------------------------ tiny terminals
+
+class TinyTerminalTest : public TerminalTest {};
+
+TEST_F(TinyTerminalTest, TwoRowsShowTheHighlightOnTheOnlyMenuRow) {
+    const size_t count = 100;
+    server_.on("", Script::send(long_menu(count, server_.port())));
+    auto items = long_menu_rows(count);
+    start(2, 80);
+    keys_to_view("", items, 0, 0);
+    EXPECT_EQ(status_row().substr(0, 5), "  1%|");
+    keys_to_view("jjj", items, 3, 3);
+    keys_to_view("k", items, 2, 2);
+    keys_to_view("G", items, 99, 99);
+    keys_to_view("j", items, 99, 99);
+    keys_to_view("g", items, 0, 0);
+    keys_to_view("k", items, 0, 0);
+    quit_with_status_0();
+}
+
+TEST_F(TinyTerminalTest, OneRowHasOnlyTheStatusRow) {
+    const size_t count = 100;
+    server_.on("", Script::send(long_menu(count, server_.port())));
+    start(1, 80);
+    // Which percentage one row shows is not settled; its form is.
+    auto is_status_bar = [&] {
+        std::string row = status_row();
+        std::string tail = "%| 127.0.0.1:" + std::to_string(server_.port()) + "/1";
+        if (row.size() != 3 + tail.size() || row.substr(3) != tail) return false;
+        size_t digits = row.find_first_not_of(' ');
+        return digits < 3 && row.find_first_not_of("0123456789", digits) == 3;
+    };
+    ASSERT_TRUE(settle(is_status_bar)) << screen_->dump();
+    run_->send("jjkGgGgkj b");
+    ASSERT_TRUE(settle(is_status_bar)) << screen_->dump();
+    EXPECT_TRUE(screen_->standout(0, 0)) << screen_->dump();
+    quit_with_status_0();
+}
+
+// ------------------------------------------------------------ hostile texts
+
+struct Hostile {
+    std::string display; // as the server sends it
+    std::string shown;   // the printable characters that must appear
+};
+
+class HostileTextTest : public TerminalTest {};
+
+TEST_F(HostileTextTest, ControlCharactersAreNeverPassedToTheTerminal) {
+    const std::vector<Hostile> cases{
+        {"first", "first"},
+        {"A\x1b[2JB", "A[2JB"},
+        {"C\x1b[H\x1b[2JD", "C[H[2JD"},
+        {"T\x1b]0;owned title\x07X", "T]0;owned titleX"},
+        {"E\xC2\x9B"
+         "2J\xC2\x9B"
+         "1;1HF",
+         "E2J1;1HF"},
+        {"G\x9B"
+         "2JH",
+         "G\xEF\xBF\xBD"
+         "2JH"},
+        {"back\bspace", "backspace"},
+        {"lone\rreturn", "lonereturn"},
+        {"\x1b"
+         "7save\x1b"
+         "8\x1b[5;1Hmove\x1b[7mrev",
+         "7save8[5;1Hmove[7mrev"},
+        {"del\x7F and bell\x07", "del and bell"},
+        {"last", "last"},
+    };
+    std::string menu;
+    std::vector<std::string> items;
+    for (const auto& c : cases) {
+        menu += menu_line('0', c.display, "/x", "127.0.0.1", std::to_string(server_.port()));
+        items.push_back("Txt+ " + c.shown);
+    }
+    server_.on("", Script::send(menu + ".\r\n"));
+    start(24, 80);
+    // Every row is redrawn as the highlight passes over it.
+    keys_to_view("", items, 0, 0);
+    for (size_t i = 1; i < items.size(); ++i)
+        keys_to_view("j", items, 0, i);
+    for (size_t i = items.size() - 1; i-- > 0;)
+        keys_to_view("k", items, 0, i);
+    quit_with_status_0();
+}
+
+// ------------------------------------------------------------ fitting
+
+class FittedLineTest : public TerminalTest {};
+
+TEST_F(FittedLineTest, LongWideAndInvalidTextsOnAnEightyColumnRow) {
+    std::string port = std::to_string(server_.port());
+    const std::string nihon = "\xE6\x97\xA5\xE6\x9C\xAC"; // two wide characters
+    // "Txt+ " takes 5 columns.
+    const std::vector<Hostile> cases{
+        {std::string(100, 'a'), std::string(74, 'a') + kEllipsis},
+        {std::string(75, 'b'), std::string(75, 'b')},
+        {std::string(76, 'c'), std::string(74, 'c') + kEllipsis},
+        // The first wide character would end at the last column with more
+        // text following: the ellipsis takes its place.
+        {std::string(73, 'd') + nihon, std::string(73, 'd') + kEllipsis},
+        // It would straddle the edge: never split.
+        {std::string(74, 'e') + nihon, std::string(74, 'e') + kEllipsis},
+        // The last character ending exactly at the edge is written whole.
+        {std::string(71, 'f') + nihon, std::string(71, 'f') + nihon},
+        {"x\xFFy", "x\xEF\xBF\xBDy"},
+        {"cut\xE6\x97", "cut\xEF\xBF\xBD\xEF\xBF\xBD"},
+    };
+    std::string menu;
+    std::vector<std::string> items;
+    for (const auto& c : cases) {
+        menu += menu_line('0', c.display, "/x", "127.0.0.1", port);
+        items.push_back("Txt+ " + c.shown);
+    }
+    server_.on("", Script::send(menu + ".\r\n"));
+    start(24, 80);
+    keys_to_view("", items, 0, 0);
+    // The ellipsis stands in the last column.
+    EXPECT_EQ(screen_->row_padded(0).substr(79), kEllipsis) << screen_->dump();
+    keys_to_view("jjjj", items, 0, 4);
+    keys_to_view("j", items, 0, 5);
+    quit_with_status_0();
+}
+
+// The ellipsis stands in the last column, where the clear to the end of the
+// row written after the status text must not erase it.
+TEST_F(FittedLineTest, StatusBarWiderThanTheTerminalEndsInAnEllipsis) {
+    std::string selector = "/" + std::string(90, 's');
+    server_.on(selector, Script::send(long_menu(3, server_.port())));
+    start(24, 80, {}, "/1" + selector);
+    std::string full = "100%| 127.0.0.1:" + std::to_string(server_.port()) + "/1" + selector;
+    std::string want = full.substr(0, 79) + kEllipsis;
+    ASSERT_TRUE(settle([&] { return screen_->row(0) == "Txt+ item 00"; })) << screen_->dump();
+    EXPECT_EQ(status_row(), want) << screen_->dump();
+    quit_with_status_0();
+}
+
+// ------------------------------------------------------------ status row
+
+class StatusMessageTest : public TerminalTest {
+  protected:
+    // Opens the highlighted item and waits for its message on the status row.
+    void open_and_expect_message(const std::string& expected_row) {
+        run_->send("\r");
+        ASSERT_TRUE(settle([&] { return status_row().substr(0, 5) == "Can't"; }))
+            << screen_->dump();
+        ASSERT_EQ(status_row(), expected_row) << screen_->dump();
+    }
+};
+
+TEST_F(StatusMessageTest, FailedFetchShowsMessageAndWaitsForAKey) {
+    std::string port = std::to_string(server_.port());
+    server_.on("", Script::send(menu_line('1', "Unreachable", "/x", "127.0.0.1", "1") +
+                                menu_line('0', "About", "/about", "127.0.0.1", port) + ".\r\n"));
+    std::vector<std::string> items{"Dir+ Unreachable", "Txt+ About"};
+    start(24, 80);
+    keys_to_view("", items, 0, 0);
+    std::string message = "Can't connect to: 127.0.0.1:1: Connection refused";
+    open_and_expect_message(message + kHint);
+    EXPECT_TRUE(screen_->standout(23, 0));
+    EXPECT_TRUE(screen_->standout(23, 76)) << screen_->dump(); // the closing bracket
+    EXPECT_FALSE(screen_->standout(23, 77)) << screen_->dump();
+    // The menu stays under the message and the cursor rests on the highlight.
+    EXPECT_EQ(screen_->row(0), items[0]);
+    EXPECT_EQ(screen_->row(1), items[1]);
+    EXPECT_EQ(screen_->cursor_row(), 0);
+    // The key that ends the wait is not a command: 'j' does not move.
+    keys_to_view("j", items, 0, 0);
+    EXPECT_EQ(server_.connections(), 1u);
+    quit_with_status_0();
+}
+
+TEST_F(StatusMessageTest, NarrowTerminalLosesTheHintBehindAnEllipsis) {
+    server_.on("", Script::send(menu_line('1', "Unreachable", "/x", "127.0.0.1", "1") + ".\r\n"));
+    start(24, 60);
+    keys_to_view("", {"Dir+ Unreachable"}, 0, 0);
+    // The ellipsis stands in the last column, where the clear to the end of
+    // the row written after the message must not erase it.
+    std::string full = "Can't connect to: 127.0.0.1:1: Connection refused" + kHint;
+    open_and_expect_message(full.substr(0, 59) + kEllipsis);
+    run_->send("x");
+    keys_to_view("", {"Dir+ Unreachable"}, 0, 0);
+    quit_with_status_0();
+}
+
+// The resolver fails on the service name before it looks the host up, so a
+// long host name yields a long message without any query leaving the
+// machine.
+TEST_F(StatusMessageTest, HintIsCutToTheRoomLeftInTheBuffer) {
+    const std::string reason = gai_strerror(EAI_SERVICE);
+    const std::string before = "Can't resolve hostname \"", after = "\": " + reason;
+    std::vector<size_t> lengths{253, 254, 255, 300};
+    std::string menu;
+    std::vector<std::string> messages, items;
+    for (size_t n : lengths) {
+        std::string host = std::string(n - before.size() - after.size() - 8, 'h') + ".invalid";
+        menu += menu_line('1', "len " + std::to_string(n), "/", host, "nosuchservice");
+        messages.push_back(before + host + after);
+        items.push_back("Dir+ len " + std::to_string(n));
+    }
+    server_.on("", Script::send(menu + ".\r\n"));
+    start(24, 300);
+    keys_to_view("", items, 0, 0);
+    for (size_t k = 0; k < lengths.size(); ++k) {
+        SCOPED_TRACE("message of " + std::to_string(lengths[k]) + " bytes");
+        ASSERT_EQ(messages[k].size(), lengths[k]);
+        if (k > 0) keys_to_view("j", items, 0, k);
+        std::string shown = messages[k].substr(0, 255);
+        if (lengths[k] <= 254) shown += kHint.substr(0, 255 - lengths[k]);
+        // Screen rows drop trailing blanks: the hint's one space shows as a
+        // standout cell after the text.
+        std::string row = lengths[k] == 254 ? messages[k] : shown;
+        open_and_expect_message(row);
+        int end = static_cast<int>(shown.size());
+        EXPECT_TRUE(screen_->standout(23, end - 1)) << screen_->dump();
+        EXPECT_FALSE(screen_->standout(23, end)) << screen_->dump();
+        run_->send("x");
+        keys_to_view("", items, 0, k);
+    }
+    quit_with_status_0();
+}
+
+TEST_F(StatusMessageTest, SearchPromptEchoesThenKeysWorkAgainWithoutEcho) {
+    const size_t count = 100;
+    server_.on("", Script::send(long_menu(count, server_.port())));
+    auto items = long_menu_rows(count);
+    start(24, 80);
+    keys_to_view("", items, 0, 0);
+    run_->send("/");
+    ASSERT_TRUE(settle([&] { return status_row() == "Search for:"; })) << screen_->dump();
+    EXPECT_TRUE(screen_->standout(23, 11)) << screen_->dump();
+    EXPECT_EQ(screen_->cursor_row(), 23);
+    EXPECT_EQ(screen_->cursor_col(), 12);
+    EXPECT_TRUE(canonical_with_echo(run_->master()));
+    run_->send("ITEM 5");
+    ASSERT_TRUE(settle([&] { return status_row() == "Search for: ITEM 5"; })) << screen_->dump();
+    EXPECT_FALSE(screen_->standout(23, 12)) << "typed text is echoed in normal video";
+    EXPECT_EQ(screen_->cursor_col(), 18);
+    // The hit ("item 50") goes to the first menu row; the search ignores
+    // case.
+    keys_to_view("\r", items, 50, 50);
+    EXPECT_TRUE(raw_without_echo(run_->master()));
+    std::string move = bytes_for("j", items, 50, 51);
+    EXPECT_EQ(move.find('j'), std::string::npos) << "the key was echoed";
+    keys_to_view("n", items, 52, 52);
+    keys_to_view("N", items, 51, 51);
+    quit_with_status_0();
+}
+
+// ------------------------------------------------------------ ending
+
+struct EndingSignal {
+    const char* name;
+    int sig;
+    int status;
+};
+
+class EndingSignalTest : public TerminalTest, public ::testing::WithParamInterface<EndingSignal> {
+  protected:
+    void expect_ended_and_restored(int status) {
+        ASSERT_TRUE(run_->wait_exit()) << run_->transcript();
+        EXPECT_TRUE(run_->status().exited && run_->status().code == status)
+            << "expected exit status " << status << "\n"
+            << run_->transcript();
+        EXPECT_TRUE(canonical_with_echo(run_->master()));
+        for (int r = 0; r < screen_->rows(); ++r)
+            EXPECT_EQ(screen_->row(r), "") << "screen not cleared\n" << screen_->dump();
+        // The whole screen scrolls again: a line feed on the last row
+        // pushes the first row out.
+        screen_->feed("\x1b[1;1Hfirst\x1b[24;1Hlast\n");
+        EXPECT_EQ(screen_->row(0), "") << "status row still outside the scroll region\n"
+                                       << screen_->dump();
+    }
+};
+
+TEST_P(EndingSignalTest, WhileBrowsing) {
+    server_.on("", Script::send(long_menu(30, server_.port())));
+    start(24, 80);
+    keys_to_view("jj", long_menu_rows(30), 0, 2);
+    EXPECT_TRUE(raw_without_echo(run_->master()));
+    run_->signal(GetParam().sig);
+    expect_ended_and_restored(GetParam().status);
+}
+
+TEST_P(EndingSignalTest, WhileAMessageWaitsForAKey) {
+    server_.on("", Script::send(menu_line('1', "Unreachable", "/x", "127.0.0.1", "1") + ".\r\n"));
+    start(24, 80);
+    keys_to_view("", {"Dir+ Unreachable"}, 0, 0);
+    run_->send("\r");
+    ASSERT_TRUE(settle([&] { return status_row().find("Can't connect") == 0; })) << screen_->dump();
+    run_->signal(GetParam().sig);
+    expect_ended_and_restored(GetParam().status);
+}
+
+INSTANTIATE_TEST_SUITE_P(Terminal, EndingSignalTest,
+                         ::testing::Values(EndingSignal{"Term", SIGTERM, 143},
+                                           EndingSignal{"Int", SIGINT, 130},
+                                           EndingSignal{"Hup", SIGHUP, 129}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TerminalTest, UnknownTerminalTypeEndsWithTheLibraryMessage) {
+    server_.on("", Script::send(long_menu(3, server_.port())));
+    start(24, 80, {{"TERM", "nonexistent-term"}});
+    ASSERT_TRUE(run_->wait_exit()) << run_->transcript();
+    EXPECT_TRUE(run_->status().exited) << run_->transcript();
+    EXPECT_NE(run_->status().code, 0) << run_->transcript();
+    EXPECT_NE(run_->pty().find("nonexistent-term"), std::string::npos) << run_->transcript();
+    EXPECT_TRUE(canonical_with_echo(run_->master()));
+    EXPECT_TRUE(server_.requests().empty());
+}
+
+} // namespace
