@@ -22,7 +22,8 @@ class Output {
         if (buf_.size() >= 64 * 1024) flush();
     }
     void flush() {
-        if (!failed_ && !buf_.empty() && write_all(STDOUT_FILENO, buf_.data(), buf_.size()) < 0)
+        if (!failed_ && !buf_.empty() &&
+            write_all(STDOUT_FILENO, buf_.data(), buf_.size(), false) < 0)
             failed_ = true;
         buf_.clear();
     }
@@ -33,9 +34,8 @@ class Output {
 };
 
 void print_text(const Item& item) {
-    Output out;
-    out.add(item.raw.get(), strlen(item.raw.get()));
-    out.flush();
+    const char* text = item.raw.get();
+    write_all(STDOUT_FILENO, text, strlen(text), false);
 }
 
 void list_menu(const Dir& dir) {

@@ -106,7 +106,8 @@ Next search(Item* current, Item*& previous) {
 
 void interactive_setup() {
     // Every drawing operation ends in one flush; line buffering would add more.
-    setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+    static char out_buf[1 << 16];
+    setvbuf(stdout, out_buf, _IOFBF, sizeof out_buf);
     term_setup();
     show_status = show_status_line;
     set_resize_hook(on_resize);

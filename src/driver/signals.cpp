@@ -34,6 +34,12 @@ void note_resize(int) {
     wake();
 }
 
+// Installed without SA_RESTART: its only purpose is to interrupt a blocked
+// call while a quit is pending, and it keeps doing so until it is seen.
+void interrupt_blocked_call(int) {
+    if (pending_quit) alarm(1);
+}
+
 // Exec resets a caught signal to its default, so started programs see
 // SIGPIPE as usual while tolm itself gets EPIPE from the failed write.
 void ignore_pipe(int) {}
@@ -57,6 +63,10 @@ void drain_wake_pipe() {
 void quit_on_signal(int sig) {
     if (!pending_quit) pending_quit = sig;
     wake();
+    // A write into a pipe whose reader has stalled blocks without a poll
+    // before it (polling every block would cost a syscall per 1024 bytes);
+    // the alarm interrupts such a write, so the quit is seen within a second.
+    alarm(1);
 }
 
 void install_signal_handlers() {
@@ -75,6 +85,9 @@ void install_signal_handlers() {
     sa.sa_flags = SA_RESTART;
     sigaction(SIGCHLD, &sa, nullptr);
     install(SIGPIPE, ignore_pipe);
+    sa.sa_handler = interrupt_blocked_call;
+    sa.sa_flags = 0;
+    sigaction(SIGALRM, &sa, nullptr);
 }
 
 void set_resize_hook(void (*hook)(int)) {
@@ -165,7 +178,7 @@ void wait_child(pid_t pid, int alive_fd) {
 }
 
 void reset_signals_in_child() {
-    for (int sig : {SIGINT, SIGHUP, SIGTERM, SIGPIPE, SIGWINCH}) {
+    for (int sig : {SIGINT, SIGHUP, SIGTERM, SIGPIPE, SIGWINCH, SIGALRM}) {
         struct sigaction sa = {};
         sa.sa_handler = SIG_DFL;
         sigemptyset(&sa.sa_mask);

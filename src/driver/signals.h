@@ -7,7 +7,8 @@
 #include <cstddef>
 #include <sys/types.h>
 
-// SIGINT, SIGHUP and SIGTERM noted for exit with 128 + signal number;
+// SIGINT, SIGHUP and SIGTERM noted for exit with 128 + signal number (and
+// an alarm armed that interrupts a write blocked on a stalled reader);
 // SIGCHLD ignored; SIGPIPE caught by a handler that does nothing, so a
 // write to a closed pipe fails with EPIPE and started programs get the
 // default disposition back at exec.
@@ -35,7 +36,8 @@ int wait_fd(int fd, short events);
 // wait_first they wait through wait_fd before the call (descriptors that
 // block, such as the terminal or a pipe); without it they try the call
 // first and wait only when it would block (non-blocking sockets, regular
-// files), which saves a poll per block on a fast stream.
+// files, blocking pipes: the quit alarm interrupts a blocked write), which
+// saves a poll per block on a fast stream.
 ssize_t read_fd(int fd, void* buf, size_t n, bool wait_first = true);
 ssize_t write_fd(int fd, const void* buf, size_t n, bool wait_first = true);
 // Writes everything (continuing short writes); 0, or -1 with errno set.

@@ -1,20 +1,26 @@
 #include "items/menu.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "items/item.h"
 
 char* next_field(char** cursor, const char* separators) {
+    // Compared directly rather than through strchr: this runs once per byte
+    // of every menu, and the sets in use have one or two characters.
+    const char first = separators[0];
+    const char second = first ? separators[1] : '\0';
+    const char other = second ? second : first;
     char* start = *cursor;
     char* p = start;
-    for (; *p; p++) {
-        if (strchr(separators, *p)) {
+    for (char c; (c = *p); p++) {
+        if (c == first || c == other) {
             *p = '\0';
             *cursor = p + 1;
             return start;
         }
-        if (*p == '\n') break;
+        if (c == '\n') break;
     }
     *cursor = p;
     return start;
@@ -22,53 +28,52 @@ char* next_field(char** cursor, const char* separators) {
 
 int parse_menu(Item* item) {
     char* text = item->raw.get();
+    char* end = text + strlen(text);
     uint64_t count = 0;
-    for (const char* p = text; *p; p++)
-        count += (*p == '\n');
+    for (const char* p = text; (p = static_cast<const char*>(memchr(p, '\n', end - p))); p++)
+        count++;
     if (count == 0) {
         show_status("Couldn't parse dir item");
         return 0;
     }
 
     auto dir = std::make_unique<Dir>();
-    // One allocation for the whole array, checked like every array resize.
     uint64_t bytes;
     if (__builtin_mul_overflow(count, static_cast<uint64_t>(sizeof(Item)), &bytes))
         die("realloc: overflow");
+    // One allocation for the whole array.
     dir->items.reset(new (std::nothrow) Item[count]());
     if (!dir->items) die("realloc: %s", strerror(ENOMEM));
     dir->count = count;
 
     char* cursor = text;
     Item* items = dir->items.get();
+    // The type a '+' line mirrors: that of the nearest earlier line that is
+    // not itself a '+' line, carried forward instead of searched for.
+    char last_other = 0;
+    bool have_other = false;
     for (uint64_t j = 0; j < count; j++) {
         Item& it = items[j];
         char* line = cursor;
-        int tabs = 0;
-        char* end = line;
-        for (; *end && *end != '\n'; end++)
-            tabs += (*end == '\t');
-        if (tabs <= 2) {
-            *end = '\0';
+        char* nl = static_cast<char*>(memchr(line, '\n', end - line));
+        if (std::count(line, nl, '\t') <= 2) {
+            *nl = '\0';
             it.display = line;
-            cursor = end + 1;
+            cursor = nl + 1;
         } else {
             it.type = *cursor++;
             it.display = next_field(&cursor, "\t");
             it.selector = next_field(&cursor, "\t");
             it.host = next_field(&cursor, "\t");
             it.port = next_field(&cursor, "\t\r");
-            while (*cursor != '\n')
-                cursor++;
-            *cursor++ = '\0';
+            *nl = '\0';
+            cursor = nl + 1;
         }
         if (it.type == '+') {
-            for (uint64_t k = j; k-- > 0;) {
-                if (items[k].type != '+') {
-                    it.mirror_type = items[k].type;
-                    break;
-                }
-            }
+            if (have_other) it.mirror_type = last_other;
+        } else {
+            last_other = it.type;
+            have_other = true;
         }
     }
     item->dir = std::move(dir);

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "driver/signals.h"
@@ -40,14 +39,11 @@ int download_item(const Item* item, int fd) {
         }
     }
 
-    // A regular file never blocks: no wait before each block.
-    struct stat st;
-    bool may_block = fstat(fd, &st) != 0 || !S_ISREG(st.st_mode);
     char buf[1024];
     ssize_t r;
     bool write_failed = false;
     while (!write_failed && (r = transport->read(&src, buf, sizeof buf)) > 0) {
-        write_failed = write_all(fd, buf, static_cast<size_t>(r), may_block) < 0;
+        write_failed = write_all(fd, buf, static_cast<size_t>(r), false) < 0;
     }
     bool ok = !write_failed && r == 0;
     if (!ok) {

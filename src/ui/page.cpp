@@ -37,7 +37,11 @@ void draw_item_line(const Item& item) {
     fputc('\r', stdout);
 }
 
-void draw_status_bar(const Item& page) {
+namespace {
+
+// The status bar without the flush, for operations that flush once at
+// their own end.
+void write_status_bar(const Item& page) {
     uint64_t count = page.dir ? page.dir->count : 0;
     uint64_t top = page.dir ? page.dir->top : 0;
     put_cap(Cap::save_pos);
@@ -56,6 +60,12 @@ void draw_status_bar(const Item& page) {
     put_cap(Cap::standout_off);
     put_cap(Cap::clear_eol);
     put_cap(Cap::restore_pos);
+}
+
+} // namespace
+
+void draw_status_bar(const Item& page) {
+    write_status_bar(page);
     fflush(stdout);
 }
 
@@ -63,8 +73,11 @@ void draw_page(Item* page) {
     if (!page || !is_menu_type(page->type)) return;
     displayed_page = page;
     put_cap(Cap::clear);
-    draw_status_bar(*page);
-    if (!page->dir) return;
+    write_status_bar(*page);
+    if (!page->dir) {
+        fflush(stdout);
+        return;
+    }
     const Dir& dir = *page->dir;
     put_cap(Cap::save_pos);
     uint64_t rows = static_cast<uint64_t>(term_lines() > 1 ? term_lines() - 1 : 0);
