@@ -83,9 +83,7 @@ void show_uri(const Item& item) {
     put_cap(Cap::move, term_lines() - 1, 0);
     put_cap(Cap::standout_on);
     format_item_uri(item, line_buf, line_buf_size);
-    print_fitted(line_buf, term_columns());
-    put_cap(Cap::standout_off);
-    put_cap(Cap::clear_eol);
+    end_status_text(print_fitted(line_buf, term_columns()));
     put_cap(Cap::restore_pos);
     fflush(stdout);
 }

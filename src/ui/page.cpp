@@ -56,9 +56,7 @@ void write_status_bar(const Item& page) {
     else
         snprintf(line_buf, line_buf_size, "%3lld%%| %s:%s/%c%s", percent, host, port, page.type,
                  selector);
-    print_fitted(line_buf, term_columns());
-    put_cap(Cap::standout_off);
-    put_cap(Cap::clear_eol);
+    end_status_text(print_fitted(line_buf, term_columns()));
     put_cap(Cap::restore_pos);
 }
 

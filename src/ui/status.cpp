@@ -15,6 +15,11 @@
 
 char line_buf[line_buf_size];
 
+void end_status_text(size_t used) {
+    put_cap(Cap::standout_off);
+    if (used < static_cast<size_t>(term_columns())) put_cap(Cap::clear_eol);
+}
+
 int read_key() {
     unsigned char c;
     ssize_t r = read_fd(STDIN_FILENO, &c, 1);
@@ -31,9 +36,7 @@ void show_status_line(const char* format, ...) {
     va_end(ap);
     if (n >= 0 && n <= 254)
         snprintf(line_buf + n, line_buf_size - n, " [Press a key to continue \xE2\x98\x83]");
-    print_fitted(line_buf, term_columns());
-    put_cap(Cap::standout_off);
-    put_cap(Cap::clear_eol);
+    end_status_text(print_fitted(line_buf, term_columns()));
     put_cap(Cap::restore_pos);
     fflush(stdout);
     read_key();
@@ -49,8 +52,7 @@ char* prompt_line(const char* format, ...) {
     vsnprintf(line_buf, line_buf_size, format, ap);
     va_end(ap);
     size_t used = print_fitted(line_buf, term_columns());
-    put_cap(Cap::standout_off);
-    put_cap(Cap::clear_eol);
+    end_status_text(used);
     put_cap(Cap::move, term_lines() - 1, static_cast<int>(used));
     term_line_mode(true);
     fflush(stdout);

@@ -15,6 +15,13 @@ void show_status_line(const char* format, ...) __attribute__((format(printf, 1, 
 // frees) without its newline, or nullptr on ^D or a read error.
 char* prompt_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Ends a standout line that print_fitted wrote on the status row from
+// column 0 and that took used columns: the rest of the row is cleared,
+// unless the text filled the row (the cursor then still stands on the last
+// column, and clearing would erase the text's last character, such as the
+// ellipsis of a cut line).
+void end_status_text(size_t used);
+
 // Reads one key byte from the terminal, handling signals while waiting.
 // Returns the byte, or -1 at end of input or on a read error.
 int read_key();
