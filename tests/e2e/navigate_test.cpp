@@ -6,16 +6,14 @@
 #include "listing.h"
 #include "pty_run.h"
 #include "screen.h"
+#include "session.h"
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <optional>
-#include <sstream>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -48,130 +46,10 @@ const std::string kHelpText = "Commands:\n"
                               "'?': show this help.\n"
                               "^D, 'q': exit tolm.\n";
 
-// What xterm-256color's clear_screen writes: the mark of a full redraw.
-const std::string kClear = "\x1b[H\x1b[2J";
-
-// A directory of the test's own, removed with everything in it. Its name
-// must not look like tolm's private directories, which the tests count.
-class TempDir {
-  public:
-    TempDir() {
-        char name[] = "/tmp/e2e-nav-XXXXXX";
-        if (mkdtemp(name))
-            path_ = name;
-        else
-            ADD_FAILURE() << "mkdtemp failed";
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_script(const std::string& path, const std::string& body) {
-    std::ofstream(path) << "#!/bin/sh\n" << body;
-    chmod(path.c_str(), 0755);
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::stringstream s(text);
-    for (std::string l; std::getline(s, l);)
-        lines.push_back(l);
-    return lines;
-}
-
-std::string menu_line(char type, const std::string& display, const std::string& selector,
-                      const std::string& host, const std::string& port) {
-    return type + display + "\t" + selector + "\t" + host + "\t" + port + "\r\n";
-}
-
-std::string info_line(const std::string& text) {
-    return "i" + text + "\t\tnull.host\t1\r\n";
-}
-
 // How tolm draws an item on a menu row.
 std::string row_of(char type, const std::string& display) {
     return expected_tag(static_cast<unsigned char>(type)) + " " + display;
 }
-
-// One interactive run of tolm with its screen.
-class Session {
-  public:
-    explicit Session(RunOptions o) : run_(with_mode(o)), screen_(o.rows, o.cols, run_.master()) {
-        run_.on_pty_output([this](std::string_view b) { screen_.feed(b); });
-    }
-
-    PtyRun& run() { return run_; }
-    const Screen& screen() const { return screen_; }
-
-    // Waits until pred holds and still holds after the terminal has been
-    // quiet for a moment: no half-drawn screen is ever judged.
-    bool wait(const std::function<bool()>& pred, Millis timeout = deadline()) {
-        auto end = Clock::now() + timeout;
-        for (;;) {
-            auto left = std::chrono::duration_cast<Millis>(end - Clock::now());
-            if (left <= Millis(0) || !run_.pump_until(pred, left)) return false;
-            size_t seen = run_.pty().size();
-            run_.pump_for(scaled(Millis(30)));
-            if (run_.pty().size() == seen && pred()) return true;
-        }
-    }
-
-    // Typed keys; what the program writes from now on is since_keys().
-    void keys(std::string_view k) {
-        mark_ = run_.pty().size();
-        run_.send(k);
-    }
-    std::string since_keys() const { return run_.pty().substr(mark_); }
-    bool redrawn() const { return since_keys().find(kClear) != std::string::npos; }
-
-    std::string status() const { return screen_.row(screen_.rows() - 1); }
-    // The menu row in standout, -1 when there is none.
-    int highlight() const {
-        for (int r = 0; r + 1 < screen_.rows(); ++r)
-            if (screen_.standout(r, 0)) return r;
-        return -1;
-    }
-    bool highlight_is(int row, const std::string& text) const {
-        return highlight() == row && screen_.row(row) == text;
-    }
-    void resize(int rows, int cols) {
-        run_.resize(rows, cols);
-        screen_.resize(rows, cols);
-    }
-    std::string dump() const { return screen_.dump() + "\n" + run_.transcript(); }
-
-    // The terminal's local modes now.
-    tcflag_t lflag() const {
-        termios t{};
-        if (tcgetattr(run_.master(), &t) != 0) return 0;
-        return t.c_lflag;
-    }
-
-  private:
-    static RunOptions with_mode(RunOptions o) {
-        o.mode = Mode::Interactive;
-        return o;
-    }
-    PtyRun run_;
-    Screen screen_;
-    size_t mark_ = 0;
-};
 
 class NavigateTest : public ::testing::Test {
   protected:
@@ -204,11 +82,10 @@ class NavigateTest : public ::testing::Test {
     }
 
     FakeServer server_;
-    TempDir dir_;
+    TempDir dir_{"/tmp/e2e-nav-"};
     std::vector<std::string> before_;
 };
 
-#define ASSERT_SCREEN(s, pred) ASSERT_TRUE((s).wait([&] { return pred; })) << (s).dump()
 #define EXPECT_QUITS(s, key)                                                                       \
     do {                                                                                           \
         (s).keys(key);                                                                             \

@@ -4,16 +4,15 @@
 #include "fake_server.h"
 #include "pty_run.h"
 #include "screen.h"
+#include "session.h"
 
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -24,52 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-const std::string kClear = "\x1b[H\x1b[2J";
-
-class TempDir {
-  public:
-    TempDir() {
-        char name[] = "/tmp/e2e-save-XXXXXX";
-        if (mkdtemp(name))
-            path_ = name;
-        else
-            ADD_FAILURE() << "mkdtemp failed";
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_script(const std::string& path, const std::string& body) {
-    std::ofstream(path) << "#!/bin/sh\n" << body;
-    chmod(path.c_str(), 0755);
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::stringstream s(text);
-    for (std::string l; std::getline(s, l);)
-        lines.push_back(l);
-    return lines;
-}
-
 std::vector<std::string> entries(const std::string& dir) {
     std::vector<std::string> names;
     std::error_code ec;
@@ -77,11 +30,6 @@ std::vector<std::string> entries(const std::string& dir) {
         names.push_back(e.path().filename());
     std::sort(names.begin(), names.end());
     return names;
-}
-
-std::string menu_line(char type, const std::string& display, const std::string& selector,
-                      const std::string& host, const std::string& port) {
-    return type + display + "\t" + selector + "\t" + host + "\t" + port + "\r\n";
 }
 
 // Every byte value, with a gopher end-of-response line in the middle that
@@ -95,51 +43,6 @@ std::string payload(int seed) {
         s += static_cast<char>((i * 7 + seed + i / 256) & 0xFF);
     return s;
 }
-
-class Session {
-  public:
-    explicit Session(RunOptions o) : run_(with_mode(o)), screen_(o.rows, o.cols, run_.master()) {
-        run_.on_pty_output([this](std::string_view b) { screen_.feed(b); });
-    }
-
-    PtyRun& run() { return run_; }
-    const Screen& screen() const { return screen_; }
-
-    // Waits until pred holds and still holds after a moment of quiet.
-    bool wait(const std::function<bool()>& pred, Millis timeout = deadline()) {
-        auto end = Clock::now() + timeout;
-        for (;;) {
-            auto left = std::chrono::duration_cast<Millis>(end - Clock::now());
-            if (left <= Millis(0) || !run_.pump_until(pred, left)) return false;
-            size_t seen = run_.pty().size();
-            run_.pump_for(scaled(Millis(30)));
-            if (run_.pty().size() == seen && pred()) return true;
-        }
-    }
-    void keys(std::string_view k) {
-        mark_ = run_.pty().size();
-        run_.send(k);
-    }
-    bool redrawn() const { return run_.pty().find(kClear, mark_) != std::string::npos; }
-    std::string status() const { return screen_.row(screen_.rows() - 1); }
-    int highlight() const {
-        for (int r = 0; r + 1 < screen_.rows(); ++r)
-            if (screen_.standout(r, 0)) return r;
-        return -1;
-    }
-    std::string dump() const { return screen_.dump() + "\n" + run_.transcript(); }
-
-  private:
-    static RunOptions with_mode(RunOptions o) {
-        o.mode = Mode::Interactive;
-        return o;
-    }
-    PtyRun run_;
-    Screen screen_;
-    size_t mark_ = 0;
-};
-
-#define ASSERT_SCREEN(s, pred) ASSERT_TRUE((s).wait([&] { return pred; })) << (s).dump()
 
 class SaveTest : public ::testing::Test {
   protected:
@@ -204,7 +107,7 @@ class SaveTest : public ::testing::Test {
     }
 
     FakeServer server_;
-    TempDir dir_;
+    TempDir dir_{"/tmp/e2e-save-"};
     std::vector<std::string> before_;
 };
 

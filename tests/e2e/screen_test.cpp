@@ -4,6 +4,7 @@
 #include "fake_server.h"
 #include "pty_run.h"
 #include "screen.h"
+#include "session.h"
 
 #include <csignal>
 #include <cstdio>
@@ -20,11 +21,6 @@ namespace {
 
 const std::string kHint = " [Press a key to continue \xE2\x98\x83]";
 const std::string kEllipsis = "\xE2\x80\xA6";
-
-std::string menu_line(char type, const std::string& display, const std::string& selector,
-                      const std::string& host, const std::string& port) {
-    return type + display + "\t" + selector + "\t" + host + "\t" + port + "\r\n";
-}
 
 std::string two_digits(size_t i) {
     char buf[24];
