@@ -34,8 +34,8 @@ void note_resize(int) {
     wake();
 }
 
-// Installed without SA_RESTART: its only purpose is to interrupt a blocked
-// call while a quit is pending, and it keeps doing so until it is seen.
+// Its only purpose is to interrupt a blocked call while a quit is pending,
+// and it keeps doing so until the quit is seen.
 void interrupt_blocked_call(int) {
     if (pending_quit) alarm(1);
 }
@@ -44,11 +44,15 @@ void interrupt_blocked_call(int) {
 // SIGPIPE as usual while tolm itself gets EPIPE from the failed write.
 void ignore_pipe(int) {}
 
-void install(int sig, void (*handler)(int)) {
+// The handlers that note a signal are installed without SA_RESTART: a
+// blocking read or write that the signal interrupts returns with EINTR, and
+// the loop around it reaches a safe point at once. Every blocking call of
+// the program sits in such a loop.
+void install(int sig, void (*handler)(int), int flags = 0) {
     struct sigaction sa = {};
     sa.sa_handler = handler;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
+    sa.sa_flags = flags;
     sigaction(sig, &sa, nullptr);
 }
 
@@ -63,9 +67,10 @@ void drain_wake_pipe() {
 void quit_on_signal(int sig) {
     if (!pending_quit) pending_quit = sig;
     wake();
-    // A write into a pipe whose reader has stalled blocks without a poll
-    // before it (polling every block would cost a syscall per 1024 bytes);
-    // the alarm interrupts such a write, so the quit is seen within a second.
+    // Reads and writes of the gopher exchange block without a poll before
+    // them (a poll per 1024-byte block would cost a syscall each). A signal
+    // that lands after the loop's check and before the call enters the
+    // kernel does not interrupt it; the alarm does, within a second.
     alarm(1);
 }
 
@@ -84,15 +89,13 @@ void install_signal_handlers() {
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     sigaction(SIGCHLD, &sa, nullptr);
-    install(SIGPIPE, ignore_pipe);
-    sa.sa_handler = interrupt_blocked_call;
-    sa.sa_flags = 0;
-    sigaction(SIGALRM, &sa, nullptr);
+    install(SIGPIPE, ignore_pipe, SA_RESTART);
+    install(SIGALRM, interrupt_blocked_call);
 }
 
 void set_resize_hook(void (*hook)(int)) {
     resize_hook = hook;
-    install(SIGWINCH, hook ? note_resize : SIG_DFL);
+    install(SIGWINCH, hook ? note_resize : SIG_DFL, hook ? 0 : SA_RESTART);
     if (!hook) pending_resize = 0;
 }
 

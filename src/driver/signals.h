@@ -7,9 +7,10 @@
 #include <cstddef>
 #include <sys/types.h>
 
-// SIGINT, SIGHUP and SIGTERM noted for exit with 128 + signal number (and
-// an alarm armed that interrupts a write blocked on a stalled reader);
-// SIGCHLD ignored; SIGPIPE caught by a handler that does nothing, so a
+// SIGINT, SIGHUP and SIGTERM noted for exit with 128 + signal number, and
+// an alarm armed that interrupts a call that blocked just after the check;
+// the noting handlers interrupt blocking calls (no SA_RESTART); SIGCHLD
+// ignored; SIGPIPE caught by a handler that does nothing, so a
 // write to a closed pipe fails with EPIPE and started programs get the
 // default disposition back at exec.
 void install_signal_handlers();
@@ -33,11 +34,10 @@ void handle_pending_signals();
 int wait_fd(int fd, short events);
 
 // read() and write() that an ending signal cannot leave stuck: with
-// wait_first they wait through wait_fd before the call (descriptors that
-// block, such as the terminal or a pipe); without it they try the call
-// first and wait only when it would block (non-blocking sockets, regular
-// files, blocking pipes: the quit alarm interrupts a blocked write), which
-// saves a poll per block on a fast stream.
+// wait_first they wait through wait_fd before the call (the terminal, whose
+// waits must also wake for resizes); without it they make the call at once
+// and rely on the signal interrupting it, which saves a poll per block on a
+// fast stream.
 ssize_t read_fd(int fd, void* buf, size_t n, bool wait_first = true);
 ssize_t write_fd(int fd, const void* buf, size_t n, bool wait_first = true);
 // Writes everything (continuing short writes); 0, or -1 with errno set.

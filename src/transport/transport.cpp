@@ -4,6 +4,9 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -24,10 +27,12 @@ void tcp_close(Connection* conn) {
     close(conn->fd);
 }
 
-// The socket stays non-blocking for its whole life: a connect, read or
-// write that would block waits in wait_fd, where an ending signal is seen.
+// Connecting waits in wait_fd, where an ending signal is seen (an
+// interrupted connect would go on in the background). Afterwards the socket
+// blocks again: reads and writes are interrupted by the signals themselves.
 int tcp_connect(Connection* conn, const addrinfo* addr, const char*) {
-    fcntl(conn->fd, F_SETFL, fcntl(conn->fd, F_GETFL) | O_NONBLOCK);
+    int flags = fcntl(conn->fd, F_GETFL);
+    fcntl(conn->fd, F_SETFL, flags | O_NONBLOCK);
     int r = connect(conn->fd, addr->ai_addr, addr->ai_addrlen);
     if (r < 0 && errno == EINPROGRESS) {
         if (wait_fd(conn->fd, POLLOUT) < 0) return -1;
@@ -37,6 +42,9 @@ int tcp_connect(Connection* conn, const addrinfo* addr, const char*) {
         errno = err;
         r = err ? -1 : 0;
     }
+    int saved = errno;
+    fcntl(conn->fd, F_SETFL, flags);
+    errno = saved;
     return r;
 }
 
@@ -154,6 +162,13 @@ int receive_response(Item* item) {
         return 0;
     }
 
+#ifdef M_MMAP_THRESHOLD
+    // A response grows by one block per read. Past glibc's mmap threshold
+    // every fourth growth would cost an mremap; kept on the heap, the
+    // growth is served from the top pad.
+    static bool heap_tuned = mallopt(M_MMAP_THRESHOLD, 1 << 30) == 1;
+    (void)heap_tuned;
+#endif
     constexpr size_t block = 1024;
     char* buf = nullptr;
     size_t blocks = 0;
