@@ -1,6 +1,5 @@
 #include "items/menu.h"
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -25,6 +24,20 @@ char* next_field(char** cursor, const char* separators) {
     *cursor = p;
     return start;
 }
+
+namespace {
+
+// Whether the line [line, nl) holds at least three TABs.
+bool has_fields(const char* line, const char* nl) {
+    for (int tabs = 0; tabs < 3; tabs++) {
+        line = static_cast<const char*>(memchr(line, '\t', nl - line));
+        if (!line) return false;
+        line++;
+    }
+    return true;
+}
+
+} // namespace
 
 int parse_menu(Item* item) {
     char* text = item->raw.get();
@@ -56,7 +69,7 @@ int parse_menu(Item* item) {
         Item& it = items[j];
         char* line = cursor;
         char* nl = static_cast<char*>(memchr(line, '\n', end - line));
-        if (std::count(line, nl, '\t') <= 2) {
+        if (!has_fields(line, nl)) {
             *nl = '\0';
             it.display = line;
             cursor = nl + 1;
