@@ -39,14 +39,35 @@ void plumb(const char* program, const char* argument) {
     show_status("%s \"%s\"", "Plumbed", argument);
 }
 
+// What popen("xclip", "w") and pclose would do, but with a wait for the
+// clipboard program that an ending signal can cut short.
 void yank_uri(const Item& item) {
     format_item_uri(item, yank_buf, sizeof yank_buf);
-    FILE* pipe = popen("xclip", "w");
-    if (!pipe) {
+    int data[2];
+    if (pipe(data) < 0) {
         show_status("URI not %s\n", "Yanked");
         return;
     }
-    fwrite(yank_buf, 1, strlen(yank_buf), pipe);
-    pclose(pipe);
+    pid_t pid = fork();
+    if (pid == 0) {
+        in_child = 1;
+        reset_signals_in_child();
+        close(data[1]);
+        if (data[0] != STDIN_FILENO) {
+            dup2(data[0], STDIN_FILENO);
+            close(data[0]);
+        }
+        execl("/bin/sh", "sh", "-c", "xclip", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(data[0]);
+    if (pid < 0) {
+        close(data[1]);
+        show_status("URI not %s\n", "Yanked");
+        return;
+    }
+    write_all(data[1], yank_buf, strlen(yank_buf));
+    close(data[1]);
+    wait_child(pid);
     show_status("%s \"%s\"", "Yanked", yank_buf);
 }

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "actions/open.h"
@@ -20,34 +19,22 @@
 namespace {
 
 // The pager runs in a child that writes the text into "$PAGER" through the
-// shell. The child holds the write end of alive so that the wait for it
-// can also be woken by a signal.
+// shell; the wait for it can be cut short by an ending signal.
 void page_text(const char* text) {
     set_resize_hook(nullptr);
     term_restore();
-    int alive[2];
-    bool have_alive = pipe(alive) == 0;
     pid_t pid = fork();
     if (pid < 0) {
-        if (have_alive) {
-            close(alive[0]);
-            close(alive[1]);
-        }
         show_status("Couldn't fork.");
     } else if (pid == 0) {
         in_child = 1;
         reset_signals_in_child();
-        if (have_alive) {
-            close(alive[0]);
-            fcntl(alive[1], F_SETFD, FD_CLOEXEC);
-        }
         FILE* pager = popen("$PAGER", "w");
         if (!pager) _exit(1);
         fputs(text, pager);
         exit(pclose(pager));
     } else {
-        if (have_alive) close(alive[1]);
-        wait_child(pid, have_alive ? alive[0] : -1);
+        wait_child(pid);
     }
     term_setup();
     set_resize_hook(on_resize);

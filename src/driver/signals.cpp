@@ -167,16 +167,14 @@ int write_all(int fd, const void* buf, size_t n, bool wait_first) {
     return 0;
 }
 
-void wait_child(pid_t pid, int alive_fd) {
-    if (alive_fd >= 0) {
-        char b;
-        while (read_fd(alive_fd, &b, 1) > 0) {
-        }
-        close(alive_fd);
-    }
-    // SIGCHLD is ignored, so this returns once no child is left.
-    while (wait(nullptr) != pid) {
-        if (errno == ECHILD) break;
+void wait_child(pid_t pid) {
+    // SIGCHLD is ignored, so wait() returns once no child is left; an
+    // ending signal interrupts it (no SA_RESTART) and is handled here.
+    for (;;) {
+        pid_t r = wait(nullptr);
+        if (r == pid) return;
+        if (r < 0 && errno != EINTR) return;
+        handle_pending_signals();
     }
 }
 

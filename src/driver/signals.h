@@ -43,9 +43,9 @@ ssize_t write_fd(int fd, const void* buf, size_t n, bool wait_first = true);
 // Writes everything (continuing short writes); 0, or -1 with errno set.
 int write_all(int fd, const void* buf, size_t n, bool wait_first = true);
 
-// Waits for a child to end: the child holds the write end of alive_fd's
-// pipe, so the read end sees end of file when the child is gone.
-void wait_child(pid_t pid, int alive_fd);
+// Waits for a child to end (and, SIGCHLD being ignored, for every other
+// child of ours), handling signals meanwhile.
+void wait_child(pid_t pid);
 
 // For children: restore default dispositions and an empty mask.
 void reset_signals_in_child();

@@ -36,20 +36,16 @@ const char help_text[] = "Commands:\n"
                          "'?': show this help.\n"
                          "^D, 'q': exit tolm.\n";
 
+// Outside the item tree: never released before the end of the run, when
+// its own copy of the text goes with it.
 Item help_item = [] {
     Item item;
     item.type = '0';
-    // Never released: the text is static and the reset below gives it up.
-    item.raw.reset(const_cast<char*>(help_text));
+    item.raw.reset(strdup(help_text));
     return item;
 }();
 
 namespace {
-
-// help_item lies outside the item tree and must never free its text.
-struct HelpTextGuard {
-    ~HelpTextGuard() { (void)help_item.raw.release(); }
-} help_text_guard;
 
 void jump_to_link(Item* page, int direction) {
     const Dir& dir = *page->dir;

@@ -545,4 +545,31 @@ TEST_F(NavigateTest, QuitKeysRestoreTheTerminal) {
     }
 }
 
+// A clipboard program or a pager that never ends must not hold tolm: an
+// ending signal cuts the wait for it short, with the usual status and
+// clean-up.
+TEST_F(NavigateTest, EndingSignalCutsShortTheWaitForAProgram) {
+    write_script(dir_.file("xclip"), "echo $$ > '" + dir_.file("pid") + "'\nexec sleep 30\n");
+    write_script(dir_.file("pager"), "echo $$ > '" + dir_.file("pid") + "'\nexec sleep 30\n");
+    server_.on("/m", Script::send(line('0', "Text", "/t") + ".\r\n"));
+    server_.on("/t", Script::send("short\r\n.\r\n"));
+    for (const char* key : {"y", "\r"}) {
+        SCOPED_TRACE(key[0] == 'y' ? "clipboard" : "pager");
+        fs::remove(dir_.file("pid"));
+        auto s = start("/1/m", dir_.file("pager"), {{"PATH", dir_.path() + ":/usr/bin:/bin"}});
+        ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Text")));
+        s->keys(key);
+        ASSERT_TRUE(s->wait([&] { return fs::exists(dir_.file("pid")); })) << s->dump();
+        auto t0 = Clock::now();
+        s->run().signal(SIGTERM);
+        ASSERT_TRUE(s->run().wait_exit(scaled(Millis(3000)))) << s->dump();
+        auto took = std::chrono::duration_cast<Millis>(Clock::now() - t0);
+        EXPECT_TRUE(s->run().status().exited && s->run().status().code == 143)
+            << s->run().status().describe();
+        EXPECT_LT(took.count(), scaled(Millis(1500)).count());
+        pid_t sleeper = static_cast<pid_t>(std::atoi(read_file(dir_.file("pid")).c_str()));
+        if (sleeper > 1) kill(sleeper, SIGKILL);
+    }
+}
+
 } // namespace
