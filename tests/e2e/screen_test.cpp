@@ -132,6 +132,16 @@ class TerminalTest : public ::testing::Test {
         return pred();
     }
 
+    // Serves a menu of count items as the root page, starts tolm on a
+    // rows x cols terminal and waits for the page's first view.
+    std::vector<std::string> start_long_menu(size_t count, int rows, int cols) {
+        server_.on("", Script::send(long_menu(count, server_.port())));
+        auto items = long_menu_rows(count);
+        start(rows, cols);
+        keys_to_view("", items, 0, 0);
+        return items;
+    }
+
     // Types keys and waits until the screen shows the view.
     void keys_to_view(const std::string& keys, const std::vector<std::string>& items, size_t top,
                       size_t cursor) {
@@ -203,11 +213,8 @@ TEST_F(PageViewTest, RootMenuRowsHighlightCursorAndLongStatusForm) {
 // 11): down moves take the highlight to row 10 and then scroll, up moves
 // come back to row 11 and then scroll.
 TEST_F(PageViewTest, OneLineMovesScrollAtTheHalfHeight) {
-    const size_t count = 100;
-    server_.on("", Script::send(long_menu(count, server_.port())));
-    auto items = long_menu_rows(count);
-    start(24, 80);
-    keys_to_view("", items, 0, 0);
+    auto items = start_long_menu(100, 24, 80);
+    const size_t count = items.size();
     EXPECT_EQ(status_row().substr(0, 5), " 23%|");
     for (size_t p = 1; p < count; ++p) {
         size_t top = p < 10 ? 0 : std::min<size_t>(p - 10, 77);
@@ -229,10 +236,7 @@ TEST_F(PageViewTest, OneLineMovesScrollAtTheHalfHeight) {
 }
 
 TEST_F(PageViewTest, OneLineMoveScrollsWithoutARedraw) {
-    const size_t count = 100;
-    server_.on("", Script::send(long_menu(count, server_.port())));
-    auto items = long_menu_rows(count);
-    start(24, 80);
+    auto items = start_long_menu(100, 24, 80);
     keys_to_view(std::string(30, 'j'), items, 20, 30);
     std::string move = bytes_for("j", items, 21, 31);
     std::string jump = bytes_for("G", items, 77, 77);
@@ -246,11 +250,7 @@ TEST_F(PageViewTest, OneLineMoveScrollsWithoutARedraw) {
 // Home, End and the paging keys on 100 items at 24 rows: last menu row and
 // page step 22, last screenful from item 77.
 TEST_F(PageViewTest, JumpsPlaceViewAndHighlight) {
-    const size_t count = 100;
-    server_.on("", Script::send(long_menu(count, server_.port())));
-    auto items = long_menu_rows(count);
-    start(24, 80);
-    keys_to_view("", items, 0, 0);
+    auto items = start_long_menu(100, 24, 80);
 
     // End: first the view, with the highlight on its first row; then the
     // last item. A third End has nothing to do and redraws nothing.
@@ -305,11 +305,7 @@ class ResizeTest : public TerminalTest {
 // up moves (which do not scroll below the half height) reach highlight 30
 // with top 5.
 TEST_F(ResizeTest, ShrinkKeepsTheHighlightOnScreenAndGrowKeepsTop) {
-    const size_t count = 44;
-    server_.on("", Script::send(long_menu(count, server_.port())));
-    auto items = long_menu_rows(count);
-    start(40, 80);
-    keys_to_view("", items, 0, 0);
+    auto items = start_long_menu(44, 40, 80);
     keys_to_view("G", items, 5, 5);
     keys_to_view("G", items, 5, 43);
     keys_to_view(std::string(13, 'k'), items, 5, 30);
@@ -352,11 +348,7 @@ TEST_F(ResizeTest, ResizeWhileTheFirstPageIsFetched) {
 class TinyTerminalTest : public TerminalTest {};
 
 TEST_F(TinyTerminalTest, TwoRowsShowTheHighlightOnTheOnlyMenuRow) {
-    const size_t count = 100;
-    server_.on("", Script::send(long_menu(count, server_.port())));
-    auto items = long_menu_rows(count);
-    start(2, 80);
-    keys_to_view("", items, 0, 0);
+    auto items = start_long_menu(100, 2, 80);
     EXPECT_EQ(status_row().substr(0, 5), "  1%|");
     keys_to_view("jjj", items, 3, 3);
     keys_to_view("k", items, 2, 2);
@@ -572,11 +564,7 @@ TEST_F(StatusMessageTest, HintIsCutToTheRoomLeftInTheBuffer) {
 }
 
 TEST_F(StatusMessageTest, SearchPromptEchoesThenKeysWorkAgainWithoutEcho) {
-    const size_t count = 100;
-    server_.on("", Script::send(long_menu(count, server_.port())));
-    auto items = long_menu_rows(count);
-    start(24, 80);
-    keys_to_view("", items, 0, 0);
+    auto items = start_long_menu(100, 24, 80);
     run_->send("/");
     ASSERT_TRUE(settle([&] { return status_row() == "Search for:"; })) << screen_->dump();
     EXPECT_TRUE(screen_->standout(23, 11)) << screen_->dump();
