@@ -18,9 +18,19 @@
 
 namespace {
 
+// After a stop the terminal may have been used by the shell and resized:
+// raw modes again and a redraw, as after the pager.
+void resume() {
+    term_setup();
+    on_resize(SIGWINCH);
+}
+
 // The pager runs in a child that writes the text into "$PAGER" through the
 // shell; the wait for it can be cut short by an ending signal.
 void page_text(const char* text) {
+    // The pager and tolm stop and continue together, and the pager owns
+    // the terminal meanwhile.
+    set_suspend_hooks(nullptr, nullptr);
     set_resize_hook(nullptr);
     term_restore();
     pid_t pid = fork();
@@ -38,6 +48,7 @@ void page_text(const char* text) {
     }
     term_setup();
     set_resize_hook(on_resize);
+    set_suspend_hooks(term_restore, resume);
     on_resize(SIGWINCH);
 }
 
@@ -98,6 +109,7 @@ void interactive_setup() {
     term_setup();
     show_status = show_status_line;
     set_resize_hook(on_resize);
+    set_suspend_hooks(term_restore, resume);
 }
 
 void navigate(Item* root) {

@@ -15,10 +15,13 @@ namespace {
 // Written by the handlers, read by the main flow at safe points.
 volatile sig_atomic_t pending_quit = 0;
 volatile sig_atomic_t pending_resize = 0;
+volatile sig_atomic_t pending_suspend = 0;
 // The self-pipe: a handler writes one byte so that a poll() in progress
 // wakes up even when the signal arrived just before it started.
 int wake_pipe[2] = {-1, -1};
 void (*resize_hook)(int) = nullptr;
+void (*before_suspend)() = nullptr;
+void (*after_resume)() = nullptr;
 
 void wake() {
     int saved = errno;
@@ -32,6 +35,24 @@ void wake() {
 void note_resize(int) {
     pending_resize = 1;
     wake();
+}
+
+void note_suspend(int) {
+    pending_suspend = 1;
+    wake();
+}
+
+// Stops the process the way the terminal asked, with the terminal given
+// back for the time being, and takes it again on continuing.
+void suspend() {
+    before_suspend();
+    struct sigaction dfl = {}, old;
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(SIGTSTP, &dfl, &old);
+    raise(SIGTSTP);
+    sigaction(SIGTSTP, &old, nullptr);
+    after_resume();
 }
 
 // Its only purpose is to interrupt a blocked call while a quit is pending,
@@ -99,9 +120,20 @@ void set_resize_hook(void (*hook)(int)) {
     if (!hook) pending_resize = 0;
 }
 
+void set_suspend_hooks(void (*before)(), void (*after)()) {
+    before_suspend = before;
+    after_resume = after;
+    install(SIGTSTP, before ? note_suspend : SIG_DFL, before ? 0 : SA_RESTART);
+    if (!before) pending_suspend = 0;
+}
+
 void handle_pending_signals() {
     if (in_child) return;
     if (pending_quit) exit(128 + pending_quit);
+    if (pending_suspend) {
+        pending_suspend = 0;
+        if (before_suspend) suspend();
+    }
     if (pending_resize) {
         pending_resize = 0;
         if (resize_hook) resize_hook(SIGWINCH);
@@ -179,7 +211,7 @@ void wait_child(pid_t pid) {
 }
 
 void reset_signals_in_child() {
-    for (int sig : {SIGINT, SIGHUP, SIGTERM, SIGPIPE, SIGWINCH, SIGALRM}) {
+    for (int sig : {SIGINT, SIGHUP, SIGTERM, SIGPIPE, SIGWINCH, SIGALRM, SIGTSTP}) {
         struct sigaction sa = {};
         sa.sa_handler = SIG_DFL;
         sigemptyset(&sa.sa_mask);

@@ -22,6 +22,11 @@ void quit_on_signal(int sig);
 // given its default disposition.
 void set_resize_hook(void (*hook)(int));
 
+// SIGTSTP (the terminal's suspend key) noted; at the next safe point
+// before() runs, the process stops, and after() runs once it continues.
+// nullptr hooks give SIGTSTP its default disposition.
+void set_suspend_hooks(void (*before)(), void (*after)());
+
 // Safe point: ends the process through exit() when an ending signal is
 // pending; runs the resize hook when a resize is pending.
 void handle_pending_signals();

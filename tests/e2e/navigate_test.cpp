@@ -545,6 +545,24 @@ TEST_F(NavigateTest, QuitKeysRestoreTheTerminal) {
     }
 }
 
+// The suspend key gives the terminal back and takes it again on
+// continuing. Under the test's pseudo-terminal tolm's process group is
+// orphaned, so the system discards the stop itself: what is left to see is
+// that tolm comes back in browsing mode with its page, and keys still work.
+TEST_F(NavigateTest, SuspendKeyComesBackToThePage) {
+    server_.on("/m", Script::send(line('0', "One", "/1") + line('0', "Two", "/2") + ".\r\n"));
+    auto s = start("/1/m");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "One")));
+    s->keys("j");
+    ASSERT_SCREEN(*s, s->highlight_is(1, row_of('0', "Two")));
+    s->keys("\x1a");
+    ASSERT_SCREEN(*s, s->redrawn() && s->highlight_is(1, row_of('0', "Two")));
+    EXPECT_FALSE(s->lflag() & (ICANON | ECHO));
+    s->keys("k");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "One")));
+    EXPECT_QUITS(*s, "q");
+}
+
 // A clipboard program or a pager that never ends must not hold tolm: an
 // ending signal cuts the wait for it short, with the usual status and
 // clean-up.
