@@ -36,8 +36,8 @@ bool is_remembered(const Item& item, const char* path) {
            a.st_ino == b.st_ino;
 }
 
-int open_destination(const char* path, int extra_flags = 0) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | extra_flags, 0640);
+int open_destination(const char* path) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
     if (fd < 0) {
         show_status("Can't open destination file %s: %s", path, strerror(errno));
         errno = 0;
@@ -45,38 +45,39 @@ int open_destination(const char* path, int extra_flags = 0) {
     return fd;
 }
 
+// "tmpdir/name", or "tmpdir/N-name" for a number N other than 0.
+char* tmp_path(const char* name, unsigned n) {
+    char* path = nullptr;
+    int r =
+        n ? asprintf(&path, "%s/%u-%s", tmpdir, n, name) : asprintf(&path, "%s/%s", tmpdir, name);
+    if (r < 0) die("Can't generate tmpdir path: %s/%s: %s", tmpdir, name, strerror(errno));
+    return path;
+}
+
 // A fresh file in the temporary directory that still ends with the
 // default name (the opener goes by its extension): two items with the same
 // name under different selectors must never share, and so overwrite, a file.
-int open_tmp_destination(const char* name, char** path_out) {
-    char* path = nullptr;
-    if (asprintf(&path, "%s/%s", tmpdir, name) < 0)
-        die("Can't generate tmpdir path: %s/%s: %s", tmpdir, name, strerror(errno));
-    bool plain = !*name || strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
-    for (unsigned n = 1; !plain; n++) {
-        int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
-        if (fd >= 0 || errno != EEXIST || n > 10000) {
-            if (fd < 0) {
-                show_status("Can't open destination file %s: %s", path, strerror(errno));
-                errno = 0;
-                free(path);
-                return -1;
-            }
-            *path_out = path;
+int open_tmp_destination(const char* name, CText* path_out) {
+    CText path(tmp_path(name, 0));
+    // An empty name, "." or ".." names a directory: the open fails.
+    if (!*name || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
+        int fd = open_destination(path.get());
+        if (fd >= 0) *path_out = std::move(path);
+        return fd;
+    }
+    for (unsigned n = 1;; n++) {
+        int fd = open(path.get(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+        if (fd >= 0) {
+            *path_out = std::move(path);
             return fd;
         }
-        free(path);
-        if (asprintf(&path, "%s/%u-%s", tmpdir, n, name) < 0)
-            die("Can't generate tmpdir path: %s/%s: %s", tmpdir, name, strerror(errno));
+        if (errno != EEXIST || n > 10000) {
+            show_status("Can't open destination file %s: %s", path.get(), strerror(errno));
+            errno = 0;
+            return -1;
+        }
+        path.reset(tmp_path(name, n));
     }
-    // An empty name, "." or ".." names the directory itself: the open fails.
-    int fd = open_destination(path);
-    if (fd < 0) {
-        free(path);
-        return -1;
-    }
-    *path_out = path;
-    return fd;
 }
 
 } // namespace
@@ -105,16 +106,15 @@ int save_and_plumb_item(Item* item) {
 
     if (!*answer) {
         if (!item->extra) {
-            char* path = nullptr;
+            CText path;
             int fd = open_tmp_destination(name, &path);
             if (fd < 0) return 0;
-            CText tmp_path(path);
             if (!download_item(item, fd)) {
                 // A partial file in the temporary directory is nobody's.
-                unlink(tmp_path.get());
+                unlink(path.get());
                 return 0;
             }
-            item->extra = std::move(tmp_path);
+            item->extra = std::move(path);
         }
         plumb(plumber_program, item->extra.get());
         return 0;
