@@ -1,9 +1,7 @@
 #include "actions/external.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "driver/signals.h"
@@ -33,9 +31,8 @@ void plumb(const char* program, const char* argument) {
         execlp(program, program, argument, static_cast<char*>(nullptr));
         _exit(1);
     }
-    // SIGCHLD is ignored: this returns once the middle process has ended.
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    // Only the middle process is ours, and it ends at once.
+    wait_child(pid);
     show_status("%s \"%s\"", "Plumbed", argument);
 }
 

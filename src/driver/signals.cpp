@@ -105,11 +105,7 @@ void install_signal_handlers() {
     install(SIGINT, quit_on_signal);
     install(SIGHUP, quit_on_signal);
     install(SIGTERM, quit_on_signal);
-    struct sigaction sa = {};
-    sa.sa_handler = SIG_IGN;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGCHLD, &sa, nullptr);
+    install(SIGCHLD, SIG_IGN, SA_RESTART);
     install(SIGPIPE, ignore_pipe, SA_RESTART);
     install(SIGALRM, interrupt_blocked_call);
 }
