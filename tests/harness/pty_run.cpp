@@ -367,8 +367,15 @@ void expect_no_new_tmpdirs(const std::vector<std::string>& before, const std::st
     auto grace = start + scaled(Millis(1000));
     auto cap = start + scaled(Millis(60000));
     std::vector<std::string> fresh = left();
-    while (!fresh.empty() && Clock::now() < cap &&
-           (Clock::now() < grace || (shared && tolm_alive()))) {
+    while (!fresh.empty() && Clock::now() < cap) {
+        if (Clock::now() >= grace && !(shared && tolm_alive())) {
+            // The listing came before the look for living programs: a tolm
+            // may have removed its directory and ended in between. List
+            // again; only a directory still there with no tolm left alive
+            // afterwards was left behind.
+            fresh = left();
+            if (fresh.empty() || !(shared && tolm_alive())) break;
+        }
         usleep(20000);
         fresh = left();
     }
