@@ -37,6 +37,21 @@ bool has_fields(const char* line, const char* nl) {
     return true;
 }
 
+// next_field(cursor, "\t") for a line known to end at nl and to hold no
+// NUL: memchr finds the TAB many bytes at a time, which matters on menus
+// of a million lines.
+char* tab_field(char** cursor, char* nl) {
+    char* start = *cursor;
+    char* tab = static_cast<char*>(memchr(start, '\t', nl - start));
+    if (!tab) {
+        *cursor = nl;
+        return start;
+    }
+    *tab = '\0';
+    *cursor = tab + 1;
+    return start;
+}
+
 } // namespace
 
 int parse_menu(Item* item) {
@@ -75,9 +90,9 @@ int parse_menu(Item* item) {
             cursor = nl + 1;
         } else {
             it.type = *cursor++;
-            it.display = next_field(&cursor, "\t");
-            it.selector = next_field(&cursor, "\t");
-            it.host = next_field(&cursor, "\t");
+            it.display = tab_field(&cursor, nl);
+            it.selector = tab_field(&cursor, nl);
+            it.host = tab_field(&cursor, nl);
             it.port = next_field(&cursor, "\t\r");
             *nl = '\0';
             cursor = nl + 1;
