@@ -141,11 +141,11 @@ std::string Gophernicus::url(const std::string& path) const {
         std::string listen = "TCP-LISTEN:" + p + ",bind=127.0.0.1,reuseaddr,fork";
         std::string exec = std::string("EXEC:'") + kGophernicus + " -h 127.0.0.1 -p " + p + " -r " +
                            root_ +
-                           // Its per-client hit and byte limits live in shared
-                           // memory across runs: raised, so that earlier runs
-                           // on this machine cannot throttle the tests.
+                           // Without shared memory it keeps no per-client hit
+                           // and byte counters across runs, so earlier runs on
+                           // this machine cannot throttle the tests.
                            " -nf -nh -nl -nd -nv -nu -ns -na -nt -nH -nx -no"
-                           " -i 1000000000 -k 1000000000',nofork";
+                           " -nm',nofork";
         std::vector<std::string> args;
         if (root_user)
             args = {setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups", socat};
