@@ -7,15 +7,13 @@
 #include <unistd.h>
 
 #include "driver/signals.h"
+#include "driver/state.h"
 #include "items/item.h"
 #include "transport/transport.h"
 
 namespace {
 
-// The destination is closed on every path; the two messages are flushed
-// first, since in batch mode the destination is standard output itself.
 int finish(int fd, int result) {
-    fflush(stdout);
     close(fd);
     return result;
 }
@@ -27,7 +25,10 @@ int download_item(const Item* item, int fd) {
     if (item->extra) {
         src.fd = open(item->extra.get(), O_RDONLY | O_CLOEXEC);
         if (src.fd < 0) {
-            printf("Can't open source file %s: %s", item->extra.get(), strerror(errno));
+            // Through show_status like every other message: filtered on the
+            // status row, and in batch mode on standard error, where it
+            // cannot mix with the copied bytes or reach the terminal raw.
+            show_status("Can't open source file %s: %s", item->extra.get(), strerror(errno));
             errno = 0;
             return finish(fd, 0);
         }
@@ -47,8 +48,8 @@ int download_item(const Item* item, int fd) {
     }
     bool ok = !write_failed && r == 0;
     if (!ok) {
-        printf("Error downloading file %s: %s", item->selector ? item->selector : "",
-               strerror(errno));
+        show_status("Error downloading file %s: %s", item->selector ? item->selector : "",
+                    strerror(errno));
         errno = 0;
     }
     int result = finish(fd, ok ? 1 : 0);

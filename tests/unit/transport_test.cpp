@@ -414,12 +414,18 @@ class Destination {
 };
 
 // download_item's messages go to standard output, not through show_status.
+// The download's messages, which go through show_status and never onto
+// standard output, where batch mode's data goes.
 int download_capturing(const Item& item, int fd, std::string* out) {
+    StatusRecorder status;
     fflush(stdout);
     testing::internal::CaptureStdout();
     int result = download_item(&item, fd);
     fflush(stdout);
-    *out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    out->clear();
+    for (const std::string& m : status.messages())
+        *out += m;
     return result;
 }
 
