@@ -6,6 +6,16 @@
 #include <cstring>
 #include <cwchar>
 
+bool hidden_char(wchar_t wc) {
+    if (wcwidth(wc) < 0) return true;
+    // Format characters print as nothing yet reorder or hide the text
+    // around them: bidi controls, zero-width characters, tags.
+    auto c = static_cast<unsigned long>(wc);
+    return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x200E ||
+           c == 0x200F || c == 0x061C || (c >= 0x200B && c <= 0x200D) || c == 0x2060 ||
+           c == 0xFEFF || (c >= 0xE0000 && c <= 0xE007F);
+}
+
 size_t print_fitted(const char* text, size_t limit) {
     static const char replacement[] = "\xEF\xBF\xBD";
     static const char ellipsis[] = "\xE2\x80\xA6";
@@ -29,13 +39,13 @@ size_t print_fitted(const char* text, size_t limit) {
         } else {
             // mbtowc gives 0 only for the NUL, which strlen has excluded.
             consumed = nbytes = n > 0 ? static_cast<size_t>(n) : 1;
-            width = wcwidth(wc);
-            if (width < 0) {
+            if (hidden_char(wc)) {
                 // Control characters never reach the terminal: this is what
                 // keeps a server's text from becoming escape sequences.
                 pos += consumed;
                 continue;
             }
+            width = wcwidth(wc);
         }
         size_t next = used + static_cast<size_t>(width);
         if (next > limit || (next == limit && pos + consumed < len)) {

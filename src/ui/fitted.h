@@ -2,6 +2,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cwchar>
+
+// True for a character print_fitted drops: non-printable characters and
+// the format characters that reorder or hide text (bidi controls,
+// zero-width characters, tags).
+bool hidden_char(wchar_t wc);
 
 // Writes text to standard output within limit columns: undecodable bytes
 // as U+FFFD, non-printable characters dropped, a cut marked with an

@@ -103,4 +103,27 @@ TEST_F(FittedTest, ControlCharactersNeverReachTheTerminal) {
     }
 }
 
+// Format characters print as nothing but reorder or hide the text around
+// them ("txt.exe" shown as "exe.txt"): each is dropped, the letters stay.
+TEST_F(FittedTest, FormatCharactersThatReorderOrHideTextAreDropped) {
+    const char* format_chars[] = {
+        "\u202A", "\u202B", "\u202C", "\u202D",     "\u202E",     "\u2066",     "\u2067",
+        "\u2068", "\u2069", "\u200E", "\u200F",     "\u061C",     "\u200B",     "\u200C",
+        "\u200D", "\u2060", "\uFEFF", "\U000E0000", "\U000E0041", "\U000E007F",
+    };
+    for (const char* fc : format_chars) {
+        SCOPED_TRACE(testing::Message() << "U+" << std::hex << static_cast<unsigned>([&] {
+                         wchar_t wc = 0;
+                         mbtowc(&wc, fc, 4);
+                         return wc;
+                     }()));
+        size_t used = 0;
+        EXPECT_EQ(fitted(std::string("a") + fc + "b", 10, &used), "ab");
+        EXPECT_EQ(used, 2u);
+    }
+    // Neighbours of the ranges are ordinary characters.
+    size_t used = 0;
+    EXPECT_EQ(fitted("\u2010\u2070\u00E9", 10, &used), "\u2010\u2070\u00E9");
+}
+
 } // namespace
