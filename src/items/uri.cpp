@@ -1,27 +1,69 @@
 #include "items/uri.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "items/item.h"
 
+void append_uri_text(std::string& out, const char* text) {
+    static const char hex[] = "0123456789ABCDEF";
+    for (const char* p = text; *p; p++) {
+        auto c = static_cast<unsigned char>(*p);
+        // Only the control bytes: tolm's own URL grammar decodes no escape,
+        // so encoding more would break pasting a URI back into tolm.
+        if (c < 0x20 || c == 0x7f) {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 0xf];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+}
+
 namespace {
 
-// Appends one piece while room is left; the length counts every piece in
-// full, as snprintf does, so a cut URI stops at size - 1 characters.
-struct UriWriter {
-    char* buf;
-    size_t size;
-    int len = 0;
+// The query of a search item: what follows the selector and its TAB in
+// extra. The selector itself may hold a TAB (a URL whose "%09" came after
+// a literal TAB), so the first TAB is only the fallback.
+const char* search_query(const Item& item) {
+    const char* extra = item.extra.get();
+    size_t n = strlen(item.selector);
+    if (strncmp(extra, item.selector, n) == 0 && extra[n] == '\t') return extra + n + 1;
+    const char* tab = strchr(extra, '\t');
+    return tab ? tab + 1 : "";
+}
 
-    bool full() const { return static_cast<size_t>(len) >= size - 1; }
+std::string text(const char* prefix, const char* field) {
+    std::string out = prefix;
+    append_uri_text(out, field);
+    return out;
+}
 
-    template <typename... Args> void piece(const char* format, Args... args) {
-        if (full()) return;
-        int n = snprintf(buf + len, size - len, format, args...);
-        if (n > 0) len += n;
+// Hands the URI to piece() one piece at a time, each already encoded.
+template <typename Piece> void write_uri(const Item& item, Piece piece) {
+    switch (item.type) {
+    case 'h':
+        piece(text("", strncmp(item.selector, "URL:", 4) == 0 ? item.selector + 4 : item.selector));
+        break;
+    case 'T':
+    case '8':
+        piece(text(item.type == 'T' ? "tn3270://" : "telnet://", item.selector) +
+              text("@", item.host) + text(":", item.port));
+        break;
+    default: {
+        piece(text("gopher://", item.host));
+        if (strcmp(item.port, "70") != 0) piece(text(":", item.port));
+        const char type[2] = {item.type, '\0'};
+        piece(text("/", type) + text("", item.selector));
+        if (item.type == '7' && item.extra) piece(text("%09", search_query(item)));
+        break;
     }
-};
+    }
+}
+
+bool has_fields(const Item& item) {
+    return item.selector && item.host && item.port;
+}
 
 } // namespace
 
@@ -29,27 +71,23 @@ int format_item_uri(const Item& item, char* buf, size_t size) {
     if (size == 0) return 0;
     buf[0] = '\0';
     // A menu line without fields has nothing to address.
-    if (!item.selector || !item.host || !item.port) return 0;
-    UriWriter w{buf, size};
-    switch (item.type) {
-    case 'h':
-        w.piece("%s", strncmp(item.selector, "URL:", 4) == 0 ? item.selector + 4 : item.selector);
-        break;
-    case 'T':
-        w.piece("tn3270://%s@%s:%s", item.selector, item.host, item.port);
-        break;
-    case '8':
-        w.piece("telnet://%s@%s:%s", item.selector, item.host, item.port);
-        break;
-    default:
-        w.piece("gopher://%s", item.host);
-        if (strcmp(item.port, "70") != 0) w.piece(":%s", item.port);
-        w.piece("/%c%s", item.type, item.selector);
-        if (item.type == '7' && item.extra) {
-            const char* tab = strchr(item.extra.get(), '\t');
-            w.piece("%%09%s", tab ? tab + 1 : "");
-        }
-        break;
-    }
-    return w.len;
+    if (!has_fields(item)) return 0;
+    // Each piece is cut to the room left; once the buffer is full no
+    // further piece is printed or counted, as with one snprintf a piece.
+    size_t len = 0;
+    write_uri(item, [&](const std::string& p) {
+        if (len >= size - 1) return;
+        size_t room = size - 1 - len;
+        size_t n = p.size() < room ? p.size() : room;
+        memcpy(buf + len, p.data(), n);
+        buf[len + n] = '\0';
+        len += p.size();
+    });
+    return static_cast<int>(len);
+}
+
+std::string item_uri(const Item& item) {
+    std::string uri;
+    if (has_fields(item)) write_uri(item, [&](const std::string& p) { uri += p; });
+    return uri;
 }

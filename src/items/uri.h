@@ -1,7 +1,10 @@
-// The URI of an item, as shown on the status row and yanked.
+// The URI of an item, as shown on the status row and yanked. No URI carries
+// a control byte: those are percent-encoded (%1B), every other byte is
+// written as it is.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 struct Item;
 
@@ -9,3 +12,9 @@ struct Item;
 // Returns the summed full length of the pieces printed. An item without
 // fields (type NUL) gets an empty URI.
 int format_item_uri(const Item& item, char* buf, size_t size);
+
+// The item's whole URI, however long; empty for an item without fields.
+std::string item_uri(const Item& item);
+
+// Appends text to out with its control bytes percent-encoded.
+void append_uri_text(std::string& out, const char* text);

@@ -57,6 +57,15 @@ TEST(UriTest, FormsByType) {
         {'T', "ibm", "23", "user", nullptr, "tn3270://user@ibm:23"},
         {'+', "srv", "70", "/m", nullptr, "gopher://srv/+/m"},
         {'1', "::1", "70", "/x", nullptr, "gopher://::1/1/x"},
+        // Control bytes would end a shell's bracketed paste and run what
+        // follows: they are encoded, every other byte stays.
+        {'1', "srv", "70", "/a\x1b[201~\rrm -rf ~\n%41\x7f\x01\xc3\xa9", nullptr,
+         "gopher://srv/1/a%1B[201~%0Drm -rf ~%0A%41%7F%01\xc3\xa9"},
+        {'8', "h\x1b", "2\r", "u\t", nullptr, "telnet://u%09@h%1B:2%0D"},
+        {'h', "srv", "70", "URL:http://x/\x1b]52;c;QQ==\x07", nullptr, "http://x/%1B]52;c;QQ==%07"},
+        // The query follows the selector and its TAB, even when the
+        // selector itself holds a TAB.
+        {'7', "srv", "70", "/a\tb", "/a\tb\tq", "gopher://srv/7/a%09b%09q"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.uri);
@@ -65,6 +74,7 @@ TEST(UriTest, FormsByType) {
         int length = -1;
         EXPECT_EQ(uri_of(item, &length), c.uri);
         EXPECT_EQ(length, static_cast<int>(strlen(c.uri)));
+        EXPECT_EQ(item_uri(item), c.uri);
     }
 }
 
@@ -80,6 +90,12 @@ TEST(UriTest, LongUriIsCutAt255) {
         EXPECT_EQ(uri, ("gopher://" + host).substr(0, 255));
         EXPECT_EQ(length, static_cast<int>(9 + host_len));
     }
+}
+
+TEST(UriTest, WholeUriIsNeverCut) {
+    const std::string host(300, 'h');
+    Item item = make_item('7', host.c_str(), "71", "/find", "/find\tq");
+    EXPECT_EQ(item_uri(item), "gopher://" + host + ":71/7/find%09q");
 }
 
 TEST(UriTest, CutInsideALaterPiece) {
