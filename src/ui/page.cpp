@@ -175,13 +175,24 @@ void jump_to(Item* page, int64_t line, bool exact) {
     draw_page(page);
 }
 
+uint64_t place_resize(uint64_t count, uint64_t last, uint64_t top, uint64_t cursor) {
+    // A menu that fits is shown from its first item: a top kept from a
+    // smaller window would leave the first items off screen for good, and
+    // a jump could then put the cursor above top.
+    if (count - 1 <= last) return 0;
+    if (top > cursor) return cursor;
+    if (cursor - top > last) return cursor - last;
+    return top;
+}
+
 void on_resize(int) {
     term_reload();
     if (term_lines() >= 3) put_cap(Cap::scroll_region, 0, term_lines() - 2);
     Item* page = displayed_page;
-    if (!page || !page->dir) return;
-    Dir& dir = *page->dir;
-    uint64_t last = static_cast<uint64_t>(last_row());
-    if (dir.cursor - dir.top > last) dir.top = dir.cursor - last;
-    draw_page(page);
+    if (page && page->dir) {
+        Dir& dir = *page->dir;
+        dir.top = place_resize(dir.count, static_cast<uint64_t>(last_row()), dir.top, dir.cursor);
+        draw_page(page);
+    }
+    redraw_prompt();
 }

@@ -20,5 +20,10 @@ void on_resize(int sig);
 bool place_jump(uint64_t count, uint64_t last, int64_t line, bool exact, uint64_t* top,
                 uint64_t* cursor);
 
+// The top a resize leaves: the highlighted item stays on a menu row (top
+// never above the cursor), a menu that fits starts at its first item, and
+// otherwise top is never moved back when the window grows.
+uint64_t place_resize(uint64_t count, uint64_t last, uint64_t top, uint64_t cursor);
+
 // Status-bar percentage: how far the page reaches.
 long long reach_percent(uint64_t count, uint64_t top, int lines);

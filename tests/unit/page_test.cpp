@@ -75,4 +75,25 @@ TEST(PageTest, ReachPercent) {
     }
 }
 
+// A resize keeps the highlight on a menu row; a menu that now fits is
+// shown from its first item, or a later jump could leave the cursor above
+// top and the highlight off screen.
+TEST(PageTest, PlaceResize) {
+    const struct {
+        const char* name;
+        uint64_t count, last, top, cursor, new_top;
+    } cases[] = {
+        {"shrink: highlight onto the last menu row", 100, 18, 5, 30, 12},
+        {"grow: top stays", 100, 38, 12, 30, 12},
+        {"grow until the menu fits: from the first item", 40, 58, 21, 30, 0},
+        {"fits exactly", 40, 39, 1, 30, 0},
+        {"one item more than fits keeps top", 41, 39, 1, 30, 1},
+        {"top never above the cursor", 100, 18, 50, 40, 40},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(place_resize(c.count, c.last, c.top, c.cursor), c.new_top);
+    }
+}
+
 } // namespace
