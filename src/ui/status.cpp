@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
+#include <string>
+#include <string_view>
 #include <unistd.h>
 
 #include "driver/signals.h"
@@ -20,10 +22,49 @@ void end_status_text(size_t used) {
     if (used < static_cast<size_t>(term_columns())) put_cap(Cap::clear_eol);
 }
 
+namespace {
+
+// Keys that arrived with a prompt's line, after its newline: typed or
+// pasted ahead, they are read as keys once the prompt is done.
+std::string pending_keys;
+
+// The prompt being answered, so that a redraw of the page (a resize, a
+// return from a stop) can draw it again with what was read of the answer.
+struct Prompt {
+    bool active = false;
+    char text[line_buf_size];
+    std::string typed;
+} prompt;
+
+void draw_prompt() {
+    put_cap(Cap::move, term_lines() - 1, 0);
+    put_cap(Cap::clear_eol);
+    put_cap(Cap::standout_on);
+    size_t cols = static_cast<size_t>(term_columns());
+    size_t used = print_fitted(prompt.text, cols);
+    end_status_text(used);
+    if (used < cols) print_fitted(prompt.typed.c_str(), cols - used);
+}
+
+} // namespace
+
 int read_key() {
+    if (!pending_keys.empty()) {
+        auto c = static_cast<unsigned char>(pending_keys.front());
+        pending_keys.erase(0, 1);
+        return c;
+    }
     unsigned char c;
     ssize_t r = read_fd(STDIN_FILENO, &c, 1);
     return r == 1 ? c : -1;
+}
+
+void redraw_prompt() {
+    if (!prompt.active) return;
+    draw_prompt();
+    // A return from a stop set the browsing modes again.
+    term_line_mode(true);
+    fflush(stdout);
 }
 
 void show_status_line(const char* format, ...) {
@@ -43,44 +84,48 @@ void show_status_line(const char* format, ...) {
 }
 
 char* prompt_line(const char* format, ...) {
-    put_cap(Cap::save_pos);
-    put_cap(Cap::move, term_lines() - 1, 0);
-    put_cap(Cap::clear_eol);
-    put_cap(Cap::standout_on);
     va_list ap;
     va_start(ap, format);
-    vsnprintf(line_buf, line_buf_size, format, ap);
+    vsnprintf(prompt.text, sizeof prompt.text, format, ap);
     va_end(ap);
-    size_t used = print_fitted(line_buf, term_columns());
-    end_status_text(used);
-    put_cap(Cap::move, term_lines() - 1, static_cast<int>(used));
+    prompt.typed.clear();
+    put_cap(Cap::save_pos);
+
+    // A line typed ahead, before the prompt was drawn, answers it at once.
+    bool done = false;
+    size_t nl = pending_keys.find('\n');
+    prompt.typed = pending_keys.substr(0, nl);
+    pending_keys.erase(0, nl == std::string::npos ? std::string::npos : nl + 1);
+    done = nl != std::string::npos;
+
+    prompt.active = true;
+    draw_prompt();
     term_line_mode(true);
     fflush(stdout);
 
-    // In canonical mode each read returns at most one line, so nothing
-    // typed after the newline is taken from the keys that follow.
-    size_t cap = 128, len = 0;
-    char* line = static_cast<char*>(alloc_or_die(cap));
     bool ended = false;
-    for (;;) {
-        if (len + 1 >= cap) line = static_cast<char*>(resize_array_or_die(line, cap *= 2, 1));
-        ssize_t r = read_fd(STDIN_FILENO, line + len, cap - len - 1);
+    char buf[1024];
+    while (!done) {
+        ssize_t r = read_fd(STDIN_FILENO, buf, sizeof buf);
         if (r <= 0) {
-            ended = len == 0 || r < 0;
+            ended = prompt.typed.empty() || r < 0;
             break;
         }
-        len += static_cast<size_t>(r);
-        if (line[len - 1] == '\n') break;
+        // Keys typed before the switch to line mode arrive with the line in
+        // one read: the answer ends at the first newline, the rest are keys.
+        std::string_view got(buf, static_cast<size_t>(r));
+        size_t end = got.find('\n');
+        prompt.typed.append(got.substr(0, end));
+        if (end != std::string_view::npos) {
+            pending_keys.insert(0, got.substr(end + 1));
+            done = true;
+        }
     }
-    line[len] = '\0';
+    prompt.active = false;
 
     term_line_mode(false);
     put_cap(Cap::restore_pos);
     fflush(stdout);
-    if (ended) {
-        free(line);
-        return nullptr;
-    }
-    if (len > 0 && line[len - 1] == '\n') line[len - 1] = '\0';
-    return line;
+    if (ended) return nullptr;
+    return strdup_or_die(prompt.typed.c_str());
 }

@@ -12,7 +12,8 @@ extern char line_buf[line_buf_size];
 void show_status_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Asks for one line on the status row. Returns an owned line (caller
-// frees) without its newline, or nullptr on ^D or a read error.
+// frees) without its newline, or nullptr on ^D or a read error. What
+// follows the line's newline in the same input is kept for read_key.
 char* prompt_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Ends a standout line that print_fitted wrote on the status row from
@@ -22,6 +23,11 @@ char* prompt_line(const char* format, ...) __attribute__((format(printf, 1, 2)))
 // ellipsis of a cut line).
 void end_status_text(size_t used);
 
-// Reads one key byte from the terminal, handling signals while waiting.
-// Returns the byte, or -1 at end of input or on a read error.
+// Reads one key byte (first those typed ahead of a prompt's answer, then
+// from the terminal), handling signals while waiting. Returns the byte, or
+// -1 at end of input or on a read error.
 int read_key();
+
+// Draws the prompt being answered again, with what was read of the answer,
+// in line mode: for a redraw of the page in the middle of a prompt.
+void redraw_prompt();
