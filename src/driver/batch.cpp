@@ -1,7 +1,7 @@
 #include "driver/batch.h"
 
+#include <cerrno>
 #include <cstring>
-#include <string>
 #include <unistd.h>
 
 #include "actions/open.h"
@@ -15,27 +15,47 @@ namespace {
 // Output goes out through write_all rather than stdio, so that a reader
 // that stops reading cannot hold the program in a write that no signal
 // interrupts, and a reader that goes away is an error, not a SIGPIPE.
+// The first failure is reported once; what follows is dropped.
 class Output {
   public:
     void add(const char* text, size_t n) {
-        buf_.append(text, n);
-        if (buf_.size() >= 64 * 1024) flush();
+        // Flushed before a line would overflow: every write then fits a
+        // pipe's 64 KiB, so none waits twice for the reader.
+        if (len_ + n > sizeof buf_) flush();
+        if (n > sizeof buf_) {
+            write_out(text, n);
+            return;
+        }
+        memcpy(buf_ + len_, text, n);
+        len_ += n;
     }
     void flush() {
-        if (!failed_ && !buf_.empty() &&
-            write_all(STDOUT_FILENO, buf_.data(), buf_.size(), false) < 0)
-            failed_ = true;
-        buf_.clear();
+        write_out(buf_, len_);
+        len_ = 0;
     }
 
   private:
-    std::string buf_;
+    void write_out(const char* p, size_t n) {
+        if (failed_ || n == 0) return;
+        if (write_all(STDOUT_FILENO, p, n, false) < 0) {
+            failed_ = true;
+            show_status("Can't write to standard output: %s", strerror(errno));
+            errno = 0;
+        }
+    }
+
+    static char buf_[64 * 1024];
+    size_t len_ = 0;
     bool failed_ = false;
 };
 
+char Output::buf_[64 * 1024];
+
 void print_text(const Item& item) {
+    Output out;
     const char* text = item.raw.get();
-    write_all(STDOUT_FILENO, text, strlen(text), false);
+    out.add(text, strlen(text));
+    out.flush();
 }
 
 void list_menu(const Dir& dir) {
