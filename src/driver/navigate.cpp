@@ -42,7 +42,10 @@ void page_text(const char* text) {
         FILE* pager = popen("$PAGER", "w");
         if (!pager) _exit(1);
         fputs(text, pager);
-        exit(pclose(pager));
+        pclose(pager);
+        // Nothing of tolm's to clean up here: the parent owns the terminal,
+        // the items and the temporary directory.
+        _exit(0);
     } else {
         wait_child(pid);
     }

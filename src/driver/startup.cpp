@@ -87,6 +87,10 @@ Item* make_root_item(char* rest) {
 }
 
 int tolm_main(int argc, char** argv) {
+    // A failed operator new (a std::string, make_unique) ends the run like
+    // every other exhausted allocation, clean-up included, instead of an
+    // uncaught exception's abort.
+    std::set_new_handler(out_of_memory);
     if (argc != 2) die("usage: tolm URL");
     setlocale(LC_CTYPE, "");
     setenv("PAGER", "more", 0);
@@ -94,8 +98,12 @@ int tolm_main(int argc, char** argv) {
 
     int tty = open("/dev/tty", O_RDONLY);
     if (tty < 0) die("open: /dev/tty: %s", strerror(errno));
-    if (dup2(tty, STDIN_FILENO) < 0) die("dup2: /dev/tty, stdin: %s", strerror(errno));
-    close(tty);
+    // With standard input closed at start the terminal lands on 0 itself:
+    // closing "the other copy" would close the only one.
+    if (tty != STDIN_FILENO) {
+        if (dup2(tty, STDIN_FILENO) < 0) die("dup2: /dev/tty, stdin: %s", strerror(errno));
+        close(tty);
+    }
     devnull_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (devnull_fd < 0) die("open: /dev/null: %s", strerror(errno));
     install_signal_handlers();

@@ -91,6 +91,10 @@ void empty_tmpdir() {
 
 } // namespace
 
+void out_of_memory() {
+    die("malloc: %s", strerror(ENOMEM));
+}
+
 void make_tmpdir() {
     if (!mkdtemp(tmpdir)) die("mkdir: %s: %s", tmpdir, strerror(errno));
     tmpdir_made = true;
@@ -104,5 +108,8 @@ void exit_cleanup() {
     }
     root_item.reset();
     url_copy.reset();
-    if (interactive) term_restore();
+    // Only the process that set the terminal up puts it back: a child that
+    // outlives tolm (a pager ended later) would otherwise clear the screen
+    // and reset the modes under the user's shell.
+    if (interactive && !in_child) term_restore();
 }

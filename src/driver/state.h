@@ -44,10 +44,13 @@ char* strdup_or_die(const char* text);
 // returns nullptr; a product beyond 64 bits dies with "realloc: overflow".
 void* resize_array_or_die(void* block, size_t count, size_t size);
 
+// The new-handler: dies with "malloc: <ENOMEM text>".
+[[noreturn]] void out_of_memory();
+
 // Creates the private temporary directory (mkdtemp on tmpdir) or dies.
 void make_tmpdir();
 
 // Registered with atexit: releases the item tree (removing files kept in
 // the temporary directory unless in a child), removes the directory and
-// restores the terminal when interactive.
+// restores the terminal when interactive (never in a child).
 void exit_cleanup();

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <new>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -215,6 +216,21 @@ TEST(ItemTest, ResizeArrayOverflowDies) {
         EXPECT_EXIT(resize_array_or_die(nullptr, c.count, c.size), testing::ExitedWithCode(1),
                     testing::Eq(std::string("realloc: overflow\n")));
     }
+}
+
+// A failed operator new (a std::string, make_unique) must end the run
+// through die, with its clean-up, not abort on an uncaught exception.
+TEST(ItemTest, FailedOperatorNewDies) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reports an impossible allocation itself";
+#else
+    EXPECT_EXIT(
+        {
+            std::set_new_handler(out_of_memory);
+            std::string text(SIZE_MAX / 4, 'x');
+        },
+        testing::ExitedWithCode(1), "^malloc: ");
+#endif
 }
 
 } // namespace
