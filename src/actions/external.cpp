@@ -1,7 +1,10 @@
 #include "actions/external.h"
 
-#include <cstdio>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <fcntl.h>
+#include <string>
 #include <unistd.h>
 
 #include "driver/signals.h"
@@ -10,50 +13,105 @@
 
 namespace {
 
-char yank_buf[256];
+// What the detached start of a plumbed program tells the parent through a
+// close-on-exec pipe: nothing at all when the exec happened (the pipe just
+// closes), or which step failed and why.
+struct StartFailure {
+    int32_t step; // one of the values below
+    int32_t err;
+};
+constexpr int32_t step_fork = 1;
+constexpr int32_t step_exec = 2;
+
+[[noreturn]] void fail_start(int fd, int32_t step) {
+    StartFailure f = {step, errno};
+    (void)!write(fd, &f, sizeof f);
+    _exit(1);
+}
+
+bool make_status_pipe(int fds[2]) {
+    if (pipe(fds) < 0) return false;
+    for (int i = 0; i < 2; i++)
+        fcntl(fds[i], F_SETFD, FD_CLOEXEC);
+    return true;
+}
 
 } // namespace
 
 void plumb(const char* program, const char* argument) {
+    int status[2];
+    if (!make_status_pipe(status)) {
+        show_status("Couldn't fork.");
+        return;
+    }
     pid_t pid = fork();
     if (pid < 0) {
+        close(status[0]);
+        close(status[1]);
         show_status("Couldn't fork.");
         return;
     }
     if (pid == 0) {
         in_child = 1;
         reset_signals_in_child();
+        close(status[0]);
         // The middle process ends at once, so the program runs as nobody's
         // child of ours and the wait for the pager never waits for it too.
-        if (fork() != 0) _exit(0);
+        pid_t program_pid = fork();
+        if (program_pid < 0) fail_start(status[1], step_fork);
+        if (program_pid != 0) _exit(0);
+        // A session of its own and no terminal input: a handler that reads
+        // its input must not take the browser's keystrokes.
+        setsid();
+        int in = open("/dev/null", O_RDONLY);
+        if (in < 0) fail_start(status[1], step_exec);
+        dup2(in, STDIN_FILENO);
+        if (in != STDIN_FILENO) close(in);
         dup2(devnull_fd, STDOUT_FILENO);
         dup2(devnull_fd, STDERR_FILENO);
         execlp(program, program, argument, static_cast<char*>(nullptr));
-        _exit(1);
+        fail_start(status[1], step_exec);
     }
+    close(status[1]);
     // Only the middle process is ours, and it ends at once.
     wait_child(pid);
+    StartFailure failure = {0, 0};
+    ssize_t got = read_fd(status[0], &failure, sizeof failure);
+    close(status[0]);
+    if (got == static_cast<ssize_t>(sizeof failure)) {
+        if (failure.step == step_fork)
+            show_status("Couldn't fork.");
+        else
+            show_status("Couldn't run %s: %s", program, strerror(failure.err));
+        return;
+    }
     show_status("%s \"%s\"", "Plumbed", argument);
 }
 
 // What popen("xclip", "w") and pclose would do, but with a wait for the
-// clipboard program that an ending signal can cut short.
+// clipboard program that an ending signal can cut short, and its exit
+// status looked at.
 void yank_uri(const Item& item) {
-    format_item_uri(item, yank_buf, sizeof yank_buf);
+    // The whole URI: a cut one pasted later would name another item.
+    const std::string uri = item_uri(item);
     int data[2];
     if (pipe(data) < 0) {
         show_status("URI not %s\n", "Yanked");
         return;
     }
-    pid_t pid = fork();
+    fcntl(data[1], F_SETFD, FD_CLOEXEC);
+    pid_t pid = fork_with_status();
     if (pid == 0) {
         in_child = 1;
         reset_signals_in_child();
-        close(data[1]);
         if (data[0] != STDIN_FILENO) {
             dup2(data[0], STDIN_FILENO);
             close(data[0]);
         }
+        // Its complaints would stay scribbled over the page; failure is
+        // told by the exit status instead.
+        dup2(devnull_fd, STDOUT_FILENO);
+        dup2(devnull_fd, STDERR_FILENO);
         execl("/bin/sh", "sh", "-c", "xclip", static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -63,8 +121,12 @@ void yank_uri(const Item& item) {
         show_status("URI not %s\n", "Yanked");
         return;
     }
-    write_all(data[1], yank_buf, strlen(yank_buf));
+    bool written = write_all(data[1], uri.data(), uri.size()) == 0;
     close(data[1]);
-    wait_child(pid);
-    show_status("%s \"%s\"", "Yanked", yank_buf);
+    int status = wait_child_status(pid);
+    if (!written || status != 0) {
+        show_status("URI not %s\n", "Yanked");
+        return;
+    }
+    show_status("%s \"%s\"", "Yanked", uri.c_str());
 }

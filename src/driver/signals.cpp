@@ -206,6 +206,29 @@ void wait_child(pid_t pid) {
     }
 }
 
+pid_t fork_with_status() {
+    install(SIGCHLD, SIG_DFL, SA_RESTART);
+    pid_t pid = fork();
+    if (pid < 0) install(SIGCHLD, SIG_IGN, SA_RESTART);
+    return pid;
+}
+
+int wait_child_status(pid_t pid) {
+    int status = 0;
+    pid_t r;
+    for (;;) {
+        r = waitpid(pid, &status, 0);
+        if (r == pid || errno != EINTR) break;
+        handle_pending_signals();
+    }
+    install(SIGCHLD, SIG_IGN, SA_RESTART);
+    // Another child (a name lookup's) that ended meanwhile left its status
+    // too: collect it rather than leave it behind.
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    return r == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 void reset_signals_in_child() {
     for (int sig : {SIGINT, SIGHUP, SIGTERM, SIGPIPE, SIGWINCH, SIGALRM, SIGTSTP}) {
         struct sigaction sa = {};

@@ -52,5 +52,14 @@ int write_all(int fd, const void* buf, size_t n, bool wait_first = true);
 // child of ours), handling signals meanwhile.
 void wait_child(pid_t pid);
 
+// fork() for a child whose exit status matters: SIGCHLD has its default
+// action from before the fork until wait_child_status, so the status is
+// kept for the wait instead of being discarded. Returns as fork().
+pid_t fork_with_status();
+// Waits for a child of fork_with_status, handling signals meanwhile, then
+// ignores SIGCHLD again. Returns its exit status, or -1 when it did not
+// exit normally.
+int wait_child_status(pid_t pid);
+
 // For children: restore default dispositions and an empty mask.
 void reset_signals_in_child();
