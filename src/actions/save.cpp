@@ -4,21 +4,50 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <fcntl.h>
+#include <string>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "actions/external.h"
 #include "driver/state.h"
 #include "items/item.h"
+#include "items/uri.h"
 #include "transport/download.h"
+#include "ui/fitted.h"
 #include "ui/status.h"
 
 namespace {
 
-const char* default_name(const Item& item) {
+// The text after the selector's last '/', with every character the prompt
+// would not show replaced by '_': the file gets the name the user saw, not
+// one holding a CR or an escape sequence.
+std::string default_name(const Item& item) {
     const char* slash = strrchr(item.selector, '/');
-    return slash ? slash + 1 : item.selector;
+    const char* name = slash ? slash + 1 : item.selector;
+    std::string out;
+    size_t left = strlen(name);
+    mbstate_t state{};
+    while (left > 0) {
+        wchar_t wc;
+        size_t n = mbrtowc(&wc, name, left, &state);
+        if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2) || n == 0) {
+            // Undecodable: shown as a replacement character, kept as it is.
+            state = mbstate_t{};
+            out += *name++;
+            left--;
+            continue;
+        }
+        if (hidden_char(wc))
+            out += '_';
+        else
+            out.append(name, n);
+        name += n;
+        left -= n;
+    }
+    return out;
 }
 
 // Forgets the remembered file once it can no longer be read.
@@ -36,13 +65,30 @@ bool is_remembered(const Item& item, const char* path) {
            a.st_ino == b.st_ino;
 }
 
+int report_open_failure(const char* path) {
+    show_status("Can't open destination file %s: %s", path, strerror(errno));
+    errno = 0;
+    return -1;
+}
+
+bool confirm_replace(const char* path) {
+    CText answer(prompt_line("File %s exists. Replace it? (y/N): ", path));
+    return answer && (strcasecmp(answer.get(), "y") == 0 || strcasecmp(answer.get(), "yes") == 0);
+}
+
+// A file that is already there is replaced only when the user says so:
+// the name may be one the server chose, such as .bashrc. Returns the
+// descriptor, or -1 (reported, or declined by the user).
 int open_destination(const char* path) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
-    if (fd < 0) {
-        show_status("Can't open destination file %s: %s", path, strerror(errno));
-        errno = 0;
-    }
-    return fd;
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) return report_open_failure(path);
+    // A directory is left to fail the open below with its own error.
+    struct stat st;
+    bool directory = stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+    if (!directory && !confirm_replace(path)) return -1;
+    fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
+    return fd >= 0 ? fd : report_open_failure(path);
 }
 
 // "tmpdir/name", or "tmpdir/N-name" for a number N other than 0.
@@ -71,11 +117,7 @@ int open_tmp_destination(const char* name, CText* path_out) {
             *path_out = std::move(path);
             return fd;
         }
-        if (errno != EEXIST || n > 10000) {
-            show_status("Can't open destination file %s: %s", path.get(), strerror(errno));
-            errno = 0;
-            return -1;
-        }
+        if (errno != EEXIST || n > 10000) return report_open_failure(path.get());
         path.reset(tmp_path(name, n));
     }
 }
@@ -83,11 +125,11 @@ int open_tmp_destination(const char* name, CText* path_out) {
 } // namespace
 
 int save_item(Item* item) {
-    const char* name = default_name(*item);
-    char* answer = prompt_line("Download to [%s] (^D cancel): ", name);
+    const std::string name = default_name(*item);
+    char* answer = prompt_line("Download to [%s] (^D cancel): ", name.c_str());
     if (!answer) return 0;
     CText path(answer);
-    if (!*answer) path.reset(strdup_or_die(name));
+    if (!*answer) path.reset(strdup_or_die(name.c_str()));
 
     forget_unreadable(item);
     if (is_remembered(*item, path.get())) return 0;
@@ -98,8 +140,8 @@ int save_item(Item* item) {
 }
 
 int save_and_plumb_item(Item* item) {
-    const char* name = default_name(*item);
-    char* answer = prompt_line("Download %s to (^D cancel, <empty> plumb): ", name);
+    const std::string name = default_name(*item);
+    char* answer = prompt_line("Download %s to (^D cancel, <empty> plumb): ", name.c_str());
     if (!answer) return 0;
     CText owned_answer(answer);
     forget_unreadable(item);
@@ -107,7 +149,7 @@ int save_and_plumb_item(Item* item) {
     if (!*answer) {
         if (!item->extra) {
             CText path;
-            int fd = open_tmp_destination(name, &path);
+            int fd = open_tmp_destination(name.c_str(), &path);
             if (fd < 0) return 0;
             if (!download_item(item, fd)) {
                 // A partial file in the temporary directory is nobody's.
@@ -128,17 +170,21 @@ int save_and_plumb_item(Item* item) {
 }
 
 int remote_login_item(Item* item) {
-    const char* format = effective_type(*item) == 'T' ? "tn3270://%s%s%s:%s" : "telnet://%s%s%s:%s";
-    char* uri = nullptr;
-    if (asprintf(&uri, format, item->selector ? item->selector : "", item->selector ? "@" : "",
-                 item->host, item->port) < 0)
-        return 0;
-    plumb(plumber_program, uri);
-    free(uri);
+    std::string uri = effective_type(*item) == 'T' ? "tn3270://" : "telnet://";
+    if (item->selector) {
+        append_uri_text(uri, item->selector);
+        uri += '@';
+    }
+    append_uri_text(uri, item->host);
+    uri += ':';
+    append_uri_text(uri, item->port);
+    plumb(plumber_program, uri.c_str());
     return 0;
 }
 
 int link_item(Item* item) {
-    plumb(plumber_program, item->selector + 4);
+    std::string uri;
+    append_uri_text(uri, item->selector + 4);
+    plumb(plumber_program, uri.c_str());
     return 0;
 }
