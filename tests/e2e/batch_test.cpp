@@ -503,4 +503,33 @@ TEST_F(BatchTest, ReaderGoesAwayDuringLargeDownload) {
     EXPECT_EQ(run.status().code, 0) << run.transcript();
 }
 
+// A listing much larger than a pipe's 64 KiB reaches the pipe whole and in
+// order; with the reader gone, a text or a listing reports the failed write
+// once on standard error and still ends with status 0.
+TEST_F(BatchTest, LargeListingIsWholeAndUnwritableOutputIsReportedOnce) {
+    std::string menu;
+    for (int i = 0; i < 4000; ++i)
+        menu += "1Entry number " + std::to_string(i) + " " + std::string(i % 97, 'x') +
+                "\t/e\th\t70\r\n";
+    server_.on("/m", Script::send(menu + ".\r\n"));
+    server_.on("/t", Script::send(std::string(200000, 't')));
+
+    BatchResult whole = run(server_.url("/1/m"));
+    EXPECT_EXIT_CODE(whole, 0);
+    ASSERT_GT(whole.out.size(), 3u * 65536);
+    EXPECT_TRUE(whole.out == expected_listing(menu + ".\r\n")) << "listing lost or reordered";
+    EXPECT_EQ(whole.err, "");
+
+    for (const char* path : {"/1/m", "/0/t"}) {
+        SCOPED_TRACE(path);
+        RunOptions opts;
+        opts.args = {server_.url(path)};
+        PtyRun run(opts);
+        run.close_stdout();
+        ASSERT_TRUE(run.wait_exit()) << run.transcript();
+        EXPECT_TRUE(run.status().exited && run.status().code == 0) << run.transcript();
+        EXPECT_EQ(run.err(), "Can't write to standard output: Broken pipe\n") << run.transcript();
+    }
+}
+
 } // namespace

@@ -10,10 +10,12 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <termios.h>
 #include <unistd.h>
 
@@ -589,6 +591,197 @@ TEST_F(NavigateTest, EndingSignalCutsShortTheWaitForAProgram) {
         pid_t sleeper = static_cast<pid_t>(std::atoi(read_file(dir_.file("pid")).c_str()));
         if (sleeper > 1) kill(sleeper, SIGKILL);
     }
+}
+
+// ---------------------------------------------------------------- failures of programs
+
+TEST_F(NavigateTest, FailingClipboardIsReportedAndLeavesNoNoise) {
+    write_script(dir_.file("xclip"), "cat > /dev/null\necho 'xclip: NOISE' >&2\nexit 1\n");
+    server_.on("/m", Script::send(line('1', "Sub", "/sub") + ".\r\n"));
+    for (const std::string& path : {dir_.path(), dir_.file("nothing-here")}) {
+        SCOPED_TRACE(path == dir_.path() ? "fails" : "missing");
+        auto s = start("/1/m", {}, {{"PATH", path + ":/usr/bin:/bin"}});
+        ASSERT_SCREEN(*s, s->highlight_is(0, row_of('1', "Sub")));
+        s->keys("y");
+        ASSERT_SCREEN(*s, s->status().rfind("URI not Yanked [Press a key", 0) == 0);
+        EXPECT_EQ(s->run().pty().find("NOISE"), std::string::npos) << s->dump();
+        EXPECT_QUITS(*s, " q");
+    }
+}
+
+TEST_F(NavigateTest, PlumberThatCannotRunIsReported) {
+    server_.on("/m", Script::send(line('h', "Web", "URL:https://example.org/") + ".\r\n"));
+    auto s = start("/1/m", {}, {{"PATH", dir_.path()}});
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('h', "Web")));
+    for (const char* error : {"No such file or directory", "Permission denied"}) {
+        SCOPED_TRACE(error);
+        s->keys("\r");
+        ASSERT_SCREEN(
+            *s, s->status().rfind(std::string("Couldn't run xdg-open: ") + error + " [Press a key",
+                                  0) == 0);
+        s->keys(" ");
+        ASSERT_SCREEN(*s, s->status().rfind("100%|", 0) == 0);
+        std::ofstream(dir_.file("xdg-open")) << "#!/bin/sh\n"; // not executable
+    }
+    EXPECT_QUITS(*s, "q");
+}
+
+// A handler that reads its input must not take the browser's keys: it
+// reads end of file, in a session of its own.
+TEST_F(NavigateTest, PlumbedProgramHasNoTerminalInput) {
+    write_script(dir_.file("xdg-open"),
+                 "if read x; then echo \"read $x\"; else echo eof; fi > '" + dir_.file("log.tmp") +
+                     "'\ncut -d' ' -f6 /proc/$$/stat >> '" + dir_.file("log.tmp") + "'\nmv '" +
+                     dir_.file("log.tmp") + "' '" + dir_.file("log") + "'\n");
+    server_.on("/m", Script::send(line('h', "Web", "URL:https://example.org/") +
+                                  line('0', "Text", "/t") + ".\r\n"));
+    auto s = start("/1/m", {}, {{"PATH", dir_.path() + ":/usr/bin:/bin"}});
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('h', "Web")));
+    s->keys("\r");
+    ASSERT_SCREEN(*s, s->status().rfind("Plumbed", 0) == 0);
+    s->keys(" j");
+    ASSERT_SCREEN(*s, s->highlight_is(1, row_of('0', "Text")));
+    ASSERT_TRUE(s->wait([&] { return fs::exists(dir_.file("log")); })) << s->dump();
+    std::vector<std::string> log = lines_of(read_file(dir_.file("log")));
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0], "eof");
+    EXPECT_NE(log[1], std::to_string(s->run().pid())) << "runs in tolm's session";
+    EXPECT_QUITS(*s, "q");
+}
+
+// The processes of a session, from /proc.
+std::vector<pid_t> session_members(pid_t sid) {
+    std::vector<pid_t> pids;
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        std::string name = e.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string stat = read_file(e.path() / "stat");
+        size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 2));
+        std::string state;
+        long ppid = 0, pgrp = 0, session = 0;
+        rest >> state >> ppid >> pgrp >> session;
+        if (session == sid) pids.push_back(static_cast<pid_t>(std::stol(name)));
+    }
+    return pids;
+}
+
+// tolm ended by SIGTERM while its pager runs: when the pager ends later,
+// nothing clears the screen or resets the modes under the shell. tolm runs
+// below a shell here, as from a prompt, so its end hangs nothing up.
+TEST_F(NavigateTest, PagerEndingAfterTolmLeavesTheTerminalAlone) {
+    write_script(dir_.file("pager"), "cat > /dev/null\necho $$ > '" + dir_.file("pid") +
+                                         "'\nwhile [ ! -e '" + dir_.file("go") +
+                                         "' ]; do sleep 0.02; done\n");
+    server_.on("/m", Script::send(line('0', "Text", "/t") + ".\r\n"));
+    server_.on("/t", Script::send("short\r\n.\r\n"));
+    RunOptions o;
+    o.binary = "/bin/sh";
+    o.args = {"-c", "\"$0\" \"$1\"; echo ended-$?; read x", tolm_binary(), server_.url("/1/m")};
+    o.pager = dir_.file("pager");
+    Session s(o);
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")));
+    s.keys("\r");
+    ASSERT_TRUE(s.wait([&] { return fs::exists(dir_.file("pid")); })) << s.dump();
+    pid_t shell = s.run().pid();
+    pid_t tolm = 0;
+    for (pid_t p : session_members(shell)) {
+        std::string comm = read_file("/proc/" + std::to_string(p) + "/comm");
+        if (comm == "tolm\n" &&
+            read_file("/proc/" + std::to_string(p) + "/stat")
+                    .find(") S " + std::to_string(shell) + " ") != std::string::npos)
+            tolm = p;
+    }
+    ASSERT_GT(tolm, 0) << "tolm not found below the shell";
+    kill(tolm, SIGTERM);
+    ASSERT_TRUE(s.run().pump_until([&] {
+        return s.run().pty().find("ended-143") != std::string::npos;
+    })) << s.dump();
+
+    // The shell's line editor has the terminal now: modes of its own.
+    termios t{};
+    ASSERT_EQ(tcgetattr(s.run().master(), &t), 0);
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ASSERT_EQ(tcsetattr(s.run().master(), TCSANOW, &t), 0);
+    const size_t mark = s.run().pty().size();
+    std::ofstream(dir_.file("go")) << "";
+    ASSERT_TRUE(s.run().pump_until([&] { return session_members(shell).size() == 1; }))
+        << "the pager or tolm's child is still running";
+    s.run().pump_for(scaled(Millis(50)));
+    const std::string after = s.run().pty().substr(mark);
+    EXPECT_EQ(after.find("\x1b[2J"), std::string::npos) << "screen cleared under the shell";
+    EXPECT_EQ(after.find("\x1b[1;24r"), std::string::npos) << "scroll region reset";
+    EXPECT_FALSE(s.lflag() & ECHO) << "modes reset under the shell";
+    s.keys("\n");
+    ASSERT_TRUE(s.run().wait_exit()) << s.dump();
+}
+
+// ---------------------------------------------------------------- prompts
+
+class PromptTest : public NavigateTest {
+  protected:
+    std::unique_ptr<Session> start_long(RunOptions o = {}) {
+        std::string menu;
+        for (int i = 0; i < 200; ++i) {
+            char name[16];
+            snprintf(name, sizeof name, "item %03d", i);
+            menu += line('0', name, "/" + std::to_string(i));
+        }
+        server_.on("/m", Script::send(menu + ".\r\n"));
+        o.args = {server_.url("/1/m")};
+        auto s = std::make_unique<Session>(o);
+        EXPECT_TRUE(s->wait([&] { return s->highlight_is(0, row_of('0', "item 000")); }))
+            << s->dump();
+        return s;
+    }
+};
+
+// A line typed or pasted ahead ends at its newline; what follows is keys.
+TEST_F(PromptTest, LineTypedAheadEndsAtItsNewline) {
+    auto s = start_long();
+    s->keys("/item 042\nj");
+    ASSERT_SCREEN(*s, s->highlight_is(1, row_of('0', "item 043")));
+    s->keys("/item 050\n/item 055\nk");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "item 054")));
+    EXPECT_QUITS(*s, "q");
+}
+
+// The suspend key in a prompt: back from the stop, the prompt is there in
+// line mode, erasing works and ^D still cancels.
+TEST_F(PromptTest, SuspendKeyInAPromptComesBackToIt) {
+    auto s = start_long();
+    auto stop_in_prompt = [&] {
+        s->keys("/");
+        ASSERT_SCREEN(*s, s->status() == "Search for:");
+        s->keys("\x1a");
+        ASSERT_SCREEN(*s, s->redrawn() && s->status() == "Search for:" &&
+                              s->screen().cursor_row() == 23 && s->screen().cursor_col() == 12);
+        EXPECT_EQ(s->lflag() & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+    };
+    stop_in_prompt();
+    s->keys("item 0x\x7f"
+            "42\n");
+    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "item 042")) &&
+                          s->status().rfind(" 32%|", 0) == 0);
+    EXPECT_FALSE(s->lflag() & (ICANON | ECHO));
+
+    stop_in_prompt();
+    s->keys("\x04");
+    ASSERT_SCREEN(*s, s->screen().cursor_row() == 0 && s->highlight_is(0, row_of('0', "item 042")));
+    EXPECT_FALSE(s->lflag() & (ICANON | ECHO));
+    EXPECT_QUITS(*s, "q");
+}
+
+// Standard input closed when tolm starts: the terminal it opens lands on
+// descriptor 0 and must stay open for the keys.
+TEST_F(PromptTest, ClosedStandardInputAtStart) {
+    RunOptions o;
+    o.close_stdin = true;
+    auto s = start_long(o);
+    s->keys("j");
+    ASSERT_SCREEN(*s, s->highlight_is(1, row_of('0', "item 001")));
+    EXPECT_QUITS(*s, "q");
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -324,6 +325,64 @@ TEST_F(SaveTest, NamesThatAreDirectoriesAreRefused) {
     EXPECT_TRUE(plumbed().empty());
     EXPECT_EQ(entries(cwd()), std::vector<std::string>{});
     EXPECT_EQ(entries(dir_.path()), (std::vector<std::string>{"bin", "cwd"}));
+    EXPECT_QUITS(*s);
+}
+
+// A server's selector holding an escape sequence (a clipboard write, a
+// screen clear) reaches neither the terminal, through the download's
+// message, nor a file name: the file gets the name the prompt showed.
+TEST_F(SaveTest, HostileSelectorReachesNeitherTheTerminalNorAFileName) {
+    const std::string evil = "\x1b]52;c;aGk=\x07\x1b[2J";
+    server_.on("/pub/a" + evil + "b.bin", Script::send("data"));
+    server_.on("/pub/r" + evil + ".bin", Script::reset_after("partial", milliseconds(100)));
+    auto s = start(line('9', "Named", "/pub/a" + evil + "b.bin") +
+                   line('9', "Cut short", "/pub/r" + evil + ".bin"));
+    const std::string name = "a_]52;c;aGk=__[2Jb.bin";
+
+    s->keys("\r");
+    ASSERT_SCREEN(*s, prompting(*s, "Download to [" + name + "] (^D cancel): "));
+    s->keys("\r");
+    ASSERT_SCREEN(*s, back_on_page(*s, 0));
+    EXPECT_EQ(entries(cwd()), std::vector<std::string>{name});
+    EXPECT_EQ(read_file(in_cwd(name)), "data");
+
+    s->keys("j\r");
+    ASSERT_SCREEN(*s, prompting(*s, "Download to [r_]52;c;aGk=__[2J.bin] (^D cancel): "));
+    s->keys("\r");
+    ASSERT_SCREEN(*s, s->status().rfind("Error downloading file /pub/r]52;c;aGk=[2J.bin: "
+                                        "Connection reset by peer [Press",
+                                        0) == 0);
+    EXPECT_EQ(s->run().pty().find("\x1b]52"), std::string::npos) << s->dump();
+    EXPECT_EQ(s->run().pty().find('\x07'), std::string::npos) << s->dump();
+    s->keys(" ");
+    ASSERT_SCREEN(*s, back_on_page(*s, 1));
+    EXPECT_QUITS(*s);
+}
+
+TEST_F(SaveTest, ExistingFileIsReplacedOnlyWhenTheUserSaysYes) {
+    std::ofstream(in_cwd(".bashrc")) << "mine";
+    server_.on("/.bashrc", Script::send("theirs"));
+    auto s = start(line('9', "Innocent", "/.bashrc") + line('I', "Picture", "/x.gif"));
+    const std::string replace = "File .bashrc exists. Replace it? (y/N): ";
+
+    s->keys("\r");
+    ASSERT_SCREEN(*s, prompting(*s, "Download to [.bashrc] (^D cancel): "));
+    s->keys("\r");
+    ASSERT_SCREEN(*s, prompting(*s, replace));
+    s->keys("\r");
+    ASSERT_SCREEN(*s, back_on_page(*s, 0));
+    EXPECT_EQ(read_file(in_cwd(".bashrc")), "mine");
+    EXPECT_EQ(requests_for("/.bashrc"), 0u);
+
+    // A typed name is asked about the same way; "yes" replaces.
+    server_.on("/x.gif", Script::send("theirs"));
+    s->keys("j\r");
+    ASSERT_SCREEN(*s, prompting(*s, "Download x.gif to (^D cancel, <empty> plumb): "));
+    s->keys(".bashrc\r");
+    ASSERT_SCREEN(*s, prompting(*s, replace));
+    s->keys("yes\r");
+    ASSERT_SCREEN(*s, back_on_page(*s, 1));
+    EXPECT_EQ(read_file(in_cwd(".bashrc")), "theirs");
     EXPECT_QUITS(*s);
 }
 

@@ -160,6 +160,7 @@ void PtyRun::start() {
                 dup2(out_pipe[1], 1);
                 dup2(err_pipe[1], 2);
             }
+            if (opts_.close_stdin) close(0);
             exec_child(argv[0], argv.data(), envp.data(), cwd);
         }
     }

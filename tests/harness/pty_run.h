@@ -40,6 +40,7 @@ struct RunOptions {
     std::string cwd;                        // empty: the test's own
     int rows = 24;
     int cols = 80;
+    bool close_stdin = false; // descriptor 0 closed when the program starts
     std::string binary = tolm_binary();
 };
 
