@@ -442,6 +442,28 @@ TEST_F(BatchTest, NoControllingTerminal) {
     EXPECT_EQ(server_.connections(), 0u);
 }
 
+// Help and version need no terminal and fetch nothing; any other single
+// argument is still a URL.
+TEST_F(BatchTest, HelpAndVersionWithoutATerminal) {
+    for (const char* arg : {"-h", "--help", "--version"}) {
+        SCOPED_TRACE(arg);
+        RunOptions opts;
+        opts.mode = Mode::NoTerminal;
+        opts.args = {arg};
+        PtyRun run(opts);
+        ASSERT_TRUE(run.wait_exit()) << run.transcript();
+        EXPECT_TRUE(run.status().exited && run.status().code == 0) << run.transcript();
+        EXPECT_EQ(run.err(), "");
+        if (arg[2] == 'v')
+            EXPECT_EQ(run.out().rfind("tolm 1.", 0), 0u) << run.out();
+        else
+            EXPECT_EQ(run.out().rfind("usage: tolm URL\n", 0), 0u) << run.out();
+    }
+    BatchResult r = run_batch({"--help:"});
+    EXPECT_EXIT_CODE(r, 1);
+    EXPECT_EQ(r.err, "Can't parse url\n") << r.transcript;
+}
+
 // ---------------------------------------------------------------- signals
 
 struct SignalCase {
