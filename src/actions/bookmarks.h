@@ -1,0 +1,35 @@
+// Bookmarks: a gopher menu file of the user's, at
+// $XDG_DATA_HOME/tolm/bookmarks (by default ~/.local/share/tolm/bookmarks),
+// holding the lines a server would send for the items. Every change leaves
+// the old file or the new one whole, never a half-written one.
+#pragma once
+
+#include <string>
+
+struct Item;
+
+// The file's path; empty when neither XDG_DATA_HOME nor HOME is set.
+std::string bookmarks_path();
+
+// The menu line for item: type and display, TAB, selector, TAB, host, TAB,
+// port, CR LF. Empty when the item cannot be written as one line (no
+// fields, an information line, or a TAB or line end inside a field).
+std::string bookmark_line(const Item& item);
+
+// Appends the item's line with one write to the file opened for appending
+// (its directory made, mode 0700, when missing), unless a line for the same
+// type, selector, host and port is there. Confirms or reports through
+// show_status.
+void add_bookmark(const Item& item);
+
+// Reads the file into page->raw and parses it into page->dir (lines tolm
+// cannot read are items without fields, shown as they are). Returns true
+// when there is a menu to show; false after reporting (no file, an empty
+// one, or one that cannot be read).
+[[nodiscard]] bool load_bookmarks(Item* page);
+
+// Removes line number index of the file as it was read for the page, by
+// writing the new contents to a file in the same directory and renaming it
+// over the old one. Refuses (reported) when the file changed meanwhile.
+// Returns true when the file was rewritten.
+[[nodiscard]] bool remove_bookmark(const Item& page, size_t index);
