@@ -60,7 +60,7 @@ void print_info_and_exit(const char* arg) {
 
 } // namespace
 
-Item* make_root_item(char* rest) {
+bool parse_url(char* rest, Item* item) {
     char* host = rest;
     bool bracket = false;
     if (*host == '[') {
@@ -84,7 +84,7 @@ Item* make_root_item(char* rest) {
             bracket = false;
         }
     }
-    if (!*host || (port && !*port) || bracket) die("Can't parse url");
+    if (!*host || (port && !*port) || bracket) return false;
 
     char type = '1';
     char* selector = const_cast<char*>(empty_selector);
@@ -100,15 +100,22 @@ Item* make_root_item(char* rest) {
             *tab = '\0';
         }
     }
-
-    auto* item = new (std::nothrow) Item;
-    if (!item) die("calloc: %s", strerror(ENOMEM));
     item->type = type;
     item->selector = selector;
     item->display = selector;
     item->host = host;
     item->port = port ? port : default_port;
     item->extra = std::move(extra);
+    item->parent = item;
+    return true;
+}
+
+Item* make_root_item(char* rest) {
+    Item parsed;
+    if (!parse_url(rest, &parsed)) die("Can't parse url");
+    auto* item = new (std::nothrow) Item;
+    if (!item) die("calloc: %s", strerror(ENOMEM));
+    *item = std::move(parsed);
     item->parent = item;
     return item;
 }

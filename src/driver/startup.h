@@ -6,6 +6,12 @@ struct Item;
 // Runs tolm with its argument vector; never returns.
 [[noreturn]] int tolm_main(int argc, char** argv);
 
+// The URL grammar on rest (the text after the scheme), cutting it in place;
+// fills item's type, selector, display, host, port and extra (a search
+// query), its strings pointing into rest. Returns false when rest is
+// malformed.
+bool parse_url(char* rest, Item* item);
+
 // The URL grammar on rest (the text after the scheme inside url_copy),
 // cutting it in place. Returns the new root item; dies with
 // "Can't parse url" before allocating anything when rest is malformed.

@@ -91,3 +91,11 @@ std::string item_uri(const Item& item) {
     if (has_fields(item)) write_uri(item, [&](const std::string& p) { uri += p; });
     return uri;
 }
+
+char* after_scheme(char* url, int* scheme_len) {
+    char* sep = strstr(url, "://");
+    if (!sep) return url;
+    *scheme_len = static_cast<int>(sep - url);
+    if (*scheme_len == 6 && strncmp(url, "gopher", 6) == 0) return sep + 3;
+    return nullptr;
+}

@@ -18,3 +18,8 @@ std::string item_uri(const Item& item);
 
 // Appends text to out with its control bytes percent-encoded.
 void append_uri_text(std::string& out, const char* text);
+
+// Where the host begins in url: after "gopher://", or at the start when url
+// has no "://". nullptr for any other scheme, whose length (the text before
+// "://") goes to *scheme_len.
+char* after_scheme(char* url, int* scheme_len);

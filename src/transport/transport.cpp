@@ -15,6 +15,7 @@
 #include "driver/signals.h"
 #include "driver/state.h"
 #include "items/item.h"
+#include "items/uri.h"
 #include "transport/resolve.h"
 
 namespace {
@@ -56,11 +57,10 @@ void tcp_report_connect_error(Connection* conn, const char* host, const char* po
 }
 
 char* tcp_strip_scheme(char* url) {
-    char* sep = strstr(url, "://");
-    if (!sep) return url;
-    int len = static_cast<int>(sep - url);
-    if (len == 6 && strncmp(url, "gopher", 6) == 0) return sep + 3;
-    die("Protocol not supported: %.*s", len, url);
+    int len = 0;
+    char* rest = after_scheme(url, &len);
+    if (!rest) die("Protocol not supported: %.*s", len, url);
+    return rest;
 }
 
 ssize_t tcp_read(Connection* conn, void* buf, size_t n) {
