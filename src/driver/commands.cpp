@@ -1,0 +1,165 @@
+#include "driver/commands.h"
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "actions/bookmarks.h"
+#include "actions/open.h"
+#include "driver/startup.h"
+#include "driver/state.h"
+#include "items/item.h"
+#include "items/uri.h"
+#include "ui/page.h"
+#include "ui/status.h"
+#include "ui/term.h"
+
+namespace {
+
+// An item made outside the root's tree, with the text its strings point
+// into.
+struct Detached {
+    CText text;
+    Item item;
+    bool bookmarks = false;
+};
+
+std::vector<std::unique_ptr<Detached>> detached;
+
+const char bookmarks_display[] = "Bookmarks";
+const char default_port[] = "70";
+
+// Items outside the tree keep a parent that a release may free: they go
+// back to the page that stays instead.
+void reparent_detached(const Item* released, Item* page) {
+    for (auto& d : detached)
+        if (inside(d->item.parent, released)) d->item.parent = page;
+}
+
+// The view after the page's menu was replaced: the highlight on the same
+// line number while it exists, the view placed as after a resize.
+void keep_place(Dir& dir, uint64_t top, uint64_t cursor) {
+    dir.cursor = cursor < dir.count ? cursor : dir.count - 1;
+    int lines = term_lines();
+    uint64_t last = static_cast<uint64_t>(lines > 2 ? lines - 2 : 0);
+    // A shorter menu must not leave empty rows below a top kept from the
+    // old one.
+    if (dir.count - 1 > last && top > dir.count - 1 - last) top = dir.count - 1 - last;
+    if (top > dir.cursor) top = dir.cursor;
+    dir.top = place_resize(dir.count, last, top, dir.cursor);
+}
+
+// Moves a freshly fetched menu into page, releasing what page held.
+void replace_menu(Item* page, Item* fresh) {
+    uint64_t top = page->dir ? page->dir->top : 0;
+    uint64_t cursor = page->dir ? page->dir->cursor : 0;
+    reparent_detached(page, page);
+    if (inside(displayed_page, page)) displayed_page = page;
+    CText extra = std::move(fresh->extra);
+    release_item(page);
+    page->raw = std::move(fresh->raw);
+    page->dir = std::move(fresh->dir);
+    page->extra = std::move(extra);
+    keep_place(*page->dir, top, cursor);
+}
+
+} // namespace
+
+bool inside(const Item* item, const Item* tree) {
+    if (!item || !tree->dir) return false;
+    const Dir& dir = *tree->dir;
+    for (uint64_t i = 0; i < dir.count; i++)
+        if (item == &dir.items[i] || inside(item, &dir.items[i])) return true;
+    return false;
+}
+
+Item* go_to_url(Item* page) {
+    CText answer(prompt_line("Go to URL (^D cancel): "));
+    if (!answer || !*answer) return nullptr;
+    auto d = std::make_unique<Detached>();
+    d->text = std::move(answer);
+    int scheme_len = 0;
+    char* rest = after_scheme(d->text.get(), &scheme_len);
+    if (!rest) {
+        show_status("Protocol not supported: %.*s", scheme_len, d->text.get());
+        return nullptr;
+    }
+    if (!parse_url(rest, &d->item)) {
+        show_status("Can't parse url");
+        return nullptr;
+    }
+    d->item.parent = page;
+    detached.push_back(std::move(d));
+    return &detached.back()->item;
+}
+
+bool reload_page(Item* page) {
+    if (is_bookmarks_page(page)) {
+        Item fresh;
+        if (!load_bookmarks(&fresh)) return false;
+        replace_menu(page, &fresh);
+        return true;
+    }
+    // A twin of the page that shares its borrowed strings: the page stays
+    // whole until the new response is there.
+    Item fresh;
+    fresh.type = page->type;
+    fresh.mirror_type = page->mirror_type;
+    fresh.display = page->display;
+    fresh.selector = page->selector;
+    fresh.host = page->host;
+    fresh.port = page->port;
+    fresh.parent = page->parent;
+    if (page->extra) fresh.extra.reset(strdup_or_die(page->extra.get()));
+    // A search page is fetched with its query, as the search step does.
+    if (effective_type(*page) == '7' && fresh.extra) fresh.selector = fresh.extra.get();
+    if (!open_item(page, &fresh) || !fresh.dir) return false;
+    replace_menu(page, &fresh);
+    return true;
+}
+
+Item* bookmarks_page(Item* page) {
+    auto d = std::make_unique<Detached>();
+    if (!load_bookmarks(&d->item)) return nullptr;
+    d->bookmarks = true;
+    d->text.reset(strdup_or_die(bookmarks_path().c_str()));
+    d->item.type = '1';
+    d->item.display = bookmarks_display;
+    // No host: the page has no URI to show, yank or bookmark; the status
+    // bar names the file.
+    d->item.selector = d->text.get();
+    d->item.port = default_port;
+    d->item.parent = page;
+    detached.push_back(std::move(d));
+    return &detached.back()->item;
+}
+
+bool is_bookmarks_page(const Item* item) {
+    for (const auto& d : detached)
+        if (&d->item == item) return d->bookmarks;
+    return false;
+}
+
+Item* remove_highlighted_bookmark(Item* page) {
+    if (!is_bookmarks_page(page) || !page->dir) return nullptr;
+    if (!remove_bookmark(*page, page->dir->cursor)) return nullptr;
+    Item fresh;
+    if (load_bookmarks(&fresh)) {
+        replace_menu(page, &fresh);
+        draw_page(page);
+        return nullptr;
+    }
+    // The last one went (said by the load): nothing is left to browse.
+    reparent_detached(page, page->parent);
+    if (inside(displayed_page, page)) displayed_page = page;
+    release_item(page);
+    return page->parent;
+}
+
+void release_detached_items() {
+    for (auto& d : detached)
+        release_item(&d->item);
+    detached.clear();
+}

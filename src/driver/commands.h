@@ -1,0 +1,36 @@
+// The page commands that act above the page view: going to a typed URL,
+// fetching a page again, and the bookmarks. The items they make outside
+// the tree of the root item (a URL's item, a bookmarks page) are owned here
+// until the end of the run.
+#pragma once
+
+struct Item;
+
+// Asks for a URL on the status row; returns its new item, opened from page
+// (its parent), or nullptr after a cancelled prompt or a reported error (a
+// malformed URL, another scheme).
+Item* go_to_url(Item* page);
+
+// Fetches page again. On success the new response replaces the old one:
+// the cached sub-pages and their files go, the highlight stays on the same
+// line number while that line exists. On failure (reported, or cancelled)
+// the page stays as it was. Returns true when the page was replaced.
+[[nodiscard]] bool reload_page(Item* page);
+
+// The bookmarks as a page whose parent is page; nullptr after reporting.
+Item* bookmarks_page(Item* page);
+
+// Whether item is a bookmarks page.
+bool is_bookmarks_page(const Item* item);
+
+// On a bookmarks page: removes the highlighted bookmark from the file and
+// draws the page again from the file. Returns the page to go to when none
+// is left (the page's parent), else nullptr: stay on the page.
+Item* remove_highlighted_bookmark(Item* page);
+
+// Whether item lies in the tree below tree (tree itself excluded).
+bool inside(const Item* item, const Item* tree);
+
+// Releases the items owned here (removing their files in the temporary
+// directory); for the exit clean-up.
+void release_detached_items();
