@@ -21,10 +21,6 @@ std::unique_ptr<Item> root_item;
 CText url_copy;
 StatusFn show_status = show_status_stderr;
 
-void FreeDeleter::operator()(void* p) const noexcept {
-    free(p);
-}
-
 void show_status_stderr(const char* format, ...) {
     va_list ap;
     va_start(ap, format);

@@ -5,13 +5,9 @@
 #include <cstddef>
 #include <memory>
 
-struct Item;
+#include "driver/ctext.h"
 
-// Frees with free(): owners for text that C interfaces hand out or take back.
-struct FreeDeleter {
-    void operator()(void* p) const noexcept;
-};
-using CText = std::unique_ptr<char, FreeDeleter>;
+struct Item;
 
 // Non-zero when standard output is a terminal; chooses the mode.
 extern int interactive;

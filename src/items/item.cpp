@@ -3,6 +3,8 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "driver/state.h"
+
 bool in_tmpdir(const char* path) {
     // The directory's path followed by "/": a sibling such as
     // "/tmp/tolm-abc123.txt" that a user saved is not ours to remove.

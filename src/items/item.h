@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "driver/state.h"
+#include "driver/ctext.h"
 
 struct Dir;
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "driver/state.h"
 #include "items/item.h"
 
 char* next_field(char** cursor, const char* separators) {
