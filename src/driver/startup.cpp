@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "driver/batch.h"
+#include "driver/cleanup.h"
 #include "driver/navigate.h"
 #include "driver/signals.h"
 #include "driver/state.h"

@@ -10,14 +10,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "items/item.h"
-#include "ui/term.h"
-
 int interactive = 0;
 volatile unsigned char in_child = 0;
 int devnull_fd = -1;
 char tmpdir[17] = "/tmp/tolm-XXXXXX";
-std::unique_ptr<Item> root_item;
 CText url_copy;
 StatusFn show_status = show_status_stderr;
 
@@ -96,16 +92,8 @@ void make_tmpdir() {
     tmpdir_made = true;
 }
 
-void exit_cleanup() {
-    release_item(root_item.get());
-    if (!in_child) {
-        empty_tmpdir();
-        rmdir(tmpdir);
-    }
-    root_item.reset();
-    url_copy.reset();
-    // Only the process that set the terminal up puts it back: a child that
-    // outlives tolm (a pager ended later) would otherwise clear the screen
-    // and reset the modes under the user's shell.
-    if (interactive && !in_child) term_restore();
+void remove_tmpdir() {
+    if (in_child) return;
+    empty_tmpdir();
+    rmdir(tmpdir);
 }

@@ -7,8 +7,6 @@
 
 #include "driver/ctext.h"
 
-struct Item;
-
 // Non-zero when standard output is a terminal; chooses the mode.
 extern int interactive;
 // Set first thing in every child the program forks: its exit leaves the
@@ -18,8 +16,6 @@ extern volatile unsigned char in_child;
 extern int devnull_fd;
 // "/tmp/tolm-XXXXXX", filled in by mkdtemp at start-up.
 extern char tmpdir[17];
-// The item the URL names; owns every item reached from it.
-extern std::unique_ptr<Item> root_item;
 // The program's copy of the URL, cut in place; the root item points into it.
 extern CText url_copy;
 
@@ -46,7 +42,6 @@ void* resize_array_or_die(void* block, size_t count, size_t size);
 // Creates the private temporary directory (mkdtemp on tmpdir) or dies.
 void make_tmpdir();
 
-// Registered with atexit: releases the item tree (removing files kept in
-// the temporary directory unless in a child), removes the directory and
-// restores the terminal when interactive (never in a child).
-void exit_cleanup();
+// Empties and removes the private temporary directory; in a forked child
+// it does nothing, the directory being the main process's.
+void remove_tmpdir();
