@@ -7,6 +7,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "actions/external.h"
 #include "actions/open.h"
 #include "driver/signals.h"
 #include "driver/state.h"
@@ -113,6 +114,7 @@ void interactive_setup() {
     show_status = show_status_line;
     set_resize_hook(on_resize);
     set_suspend_hooks(term_restore, resume);
+    set_yank_hook(yank_uri);
 }
 
 void navigate(Item* root) {

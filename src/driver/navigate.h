@@ -6,5 +6,6 @@ struct Item;
 // Browses from the root item until the user quits; never returns.
 [[noreturn]] void navigate(Item* root);
 
-// Interactive set-up (terminal, status-row messages, resize hook).
+// Interactive set-up (terminal, status-row messages, the resize, suspend
+// and yank hooks).
 void interactive_setup();

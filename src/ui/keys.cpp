@@ -4,7 +4,6 @@
 #include <cstring>
 #include <strings.h>
 
-#include "actions/external.h"
 #include "items/item.h"
 #include "items/uri.h"
 #include "ui/fitted.h"
@@ -47,6 +46,12 @@ Item help_item = [] {
 
 namespace {
 
+void (*yank_hook)(const Item&) = nullptr;
+
+void yank(const Item& item) {
+    if (yank_hook) yank_hook(item);
+}
+
 void jump_to_link(Item* page, int direction) {
     const Dir& dir = *page->dir;
     for (uint64_t i = dir.cursor; direction > 0 ? i + 1 < dir.count : i > 0;) {
@@ -59,6 +64,10 @@ void jump_to_link(Item* page, int direction) {
 }
 
 } // namespace
+
+void set_yank_hook(void (*hook)(const Item&)) {
+    yank_hook = hook;
+}
 
 void search_page(const char* pattern, Item* page, int direction) {
     if (!pattern || !page->dir) return;
@@ -151,10 +160,10 @@ Item* browse_page(Item* page) {
             show_uri(here);
             break;
         case Command::yank_page:
-            yank_uri(*page);
+            yank(*page);
             break;
         case Command::yank_item:
-            yank_uri(here);
+            yank(here);
             break;
         }
     }
