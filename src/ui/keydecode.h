@@ -1,6 +1,13 @@
-// The key bindings, apart from the key loop: bytes in, commands out.
+// The key decoder, apart from the key loop: bytes in, commands out.
 #pragma once
 
+#include <cstddef>
+
+// The longest key, in bytes: the decoder holds a sequence up to this long.
+inline constexpr size_t max_key_length = 8;
+
+// The page commands; key_table (ui/keys.h) gives their keys and what each
+// does.
 enum class Command {
     none, // ignored, or a byte swallowed by an escape sequence
     quit,
@@ -24,14 +31,15 @@ enum class Command {
     yank_item,
 };
 
-// Decodes single keys and the cursor-key escape sequences ("ESC [" and
-// "ESC O" alike); a byte that does not continue a sequence ends it and is
-// swallowed. No timeout: a sequence waits for its next byte.
+// Decodes the keys of key_table (ui/keys.h), escape sequences included:
+// "ESC [" and "ESC O" alike; a byte that continues no key ends the
+// sequence and is swallowed. No timeout: a sequence waits for its next byte.
 class KeyDecoder {
   public:
+    // The command whose key c completes, or Command::none.
     Command feed(unsigned char c);
 
   private:
-    int state_ = 0; // 0 plain, 1 after ESC, 2 after ESC [, 3 after ESC [ digit
-    unsigned char digit_ = 0;
+    char typed_[max_key_length]; // the sequence so far, from its ESC
+    size_t length_ = 0;
 };

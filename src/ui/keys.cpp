@@ -1,55 +1,43 @@
 #include "ui/keys.h"
 
-#include <cstdlib>
+#include <array>
+#include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <strings.h>
 
+#include "driver/ctext.h"
 #include "items/item.h"
 #include "items/uri.h"
 #include "ui/fitted.h"
-#include "ui/keydecode.h"
 #include "ui/page.h"
 #include "ui/status.h"
 #include "ui/term.h"
 
-// Beside the key table in keydecode.cpp: a binding changed there is
-// described here.
-const char help_text[] = "Commands:\n"
-                         "Down, 'j': move one line down.\n"
-                         "'J': move to next link.\n"
-                         "Up, 'k': move one line up.\n"
-                         "'K': move to previous link.\n"
-                         "PgDown, ' ': move one page down.\n"
-                         "PgUp, 'b': move one page up.\n"
-                         "Home, 'g': move to top of the page.\n"
-                         "End, 'G': move to end of the page.\n"
-                         "Right, 'l': view highlighted item.\n"
-                         "Left, 'h': view previous item.\n"
-                         "'/': search current page.\n"
-                         "'n': search string forward.\n"
-                         "'N': search string backward.\n"
-                         "'U': print page URI.\n"
-                         "'u': print item URI.\n"
-                         "'Y': yank page URI to external program.\n"
-                         "'y': yank item URI to external program.\n"
-                         "'?': show this help.\n"
-                         "^D, 'q': exit tolm.\n";
+struct Browse {
+    Item* page;
+    int64_t step; // the page step, taken once per run
+    CText pattern;
+};
 
-// Outside the item tree: never released before the end of the run, when
-// its own copy of the text goes with it.
-Item help_item = [] {
-    Item item;
-    item.type = '0';
-    item.raw.reset(strdup(help_text));
-    return item;
-}();
+struct Outcome {
+    bool leave; // false: read the next key on the page
+    Item* next; // with leave: the item to open, nullptr to quit
+};
 
 namespace {
 
+constexpr Outcome stay{false, nullptr};
+
+constexpr Outcome leave_for(Item* next) {
+    return {true, next};
+}
+
 void (*yank_hook)(const Item&) = nullptr;
 
-void yank(const Item& item) {
-    if (yank_hook) yank_hook(item);
+Item& highlighted(const Browse& b) {
+    const Dir& dir = *b.page->dir;
+    return dir.items[dir.cursor];
 }
 
 void jump_to_link(Item* page, int direction) {
@@ -61,12 +49,6 @@ void jump_to_link(Item* page, int direction) {
             return;
         }
     }
-}
-
-} // namespace
-
-void set_yank_hook(void (*hook)(const Item&)) {
-    yank_hook = hook;
 }
 
 void search_page(const char* pattern, Item* page, int direction) {
@@ -93,77 +75,271 @@ void show_uri(const Item& item) {
     fflush(stdout);
 }
 
+// What the commands do, in the order of the table below.
+
+Outcome line_down(Browse& b) {
+    move_cursor(b.page, 1);
+    return stay;
+}
+
+Outcome next_link(Browse& b) {
+    jump_to_link(b.page, 1);
+    return stay;
+}
+
+Outcome line_up(Browse& b) {
+    move_cursor(b.page, -1);
+    return stay;
+}
+
+Outcome prev_link(Browse& b) {
+    jump_to_link(b.page, -1);
+    return stay;
+}
+
+Outcome page_down(Browse& b) {
+    jump_to(b.page, static_cast<int64_t>(b.page->dir->top) + b.step, false);
+    return stay;
+}
+
+Outcome page_up(Browse& b) {
+    jump_to(b.page, static_cast<int64_t>(b.page->dir->top) - b.step, false);
+    return stay;
+}
+
+Outcome go_home(Browse& b) {
+    jump_to(b.page, 0, false);
+    return stay;
+}
+
+Outcome go_end(Browse& b) {
+    jump_to(b.page, static_cast<int64_t>(b.page->dir->count), false);
+    return stay;
+}
+
+Outcome open_highlighted(Browse& b) {
+    return leave_for(&highlighted(b));
+}
+
+Outcome go_back(Browse& b) {
+    return leave_for(b.page->parent);
+}
+
+Outcome search(Browse& b) {
+    b.pattern.reset(prompt_line("Search for: "));
+    if (b.pattern && !*b.pattern) b.pattern.reset();
+    search_page(b.pattern.get(), b.page, 1);
+    return stay;
+}
+
+Outcome search_next(Browse& b) {
+    search_page(b.pattern.get(), b.page, 1);
+    return stay;
+}
+
+Outcome search_prev(Browse& b) {
+    search_page(b.pattern.get(), b.page, -1);
+    return stay;
+}
+
+Outcome page_uri(Browse& b) {
+    show_uri(*b.page);
+    return stay;
+}
+
+Outcome item_uri(Browse& b) {
+    show_uri(highlighted(b));
+    return stay;
+}
+
+Outcome yank_page(Browse& b) {
+    if (yank_hook) yank_hook(*b.page);
+    return stay;
+}
+
+Outcome yank_item(Browse& b) {
+    if (yank_hook) yank_hook(highlighted(b));
+    return stay;
+}
+
+Outcome show_help(Browse& b) {
+    help_item.parent = b.page;
+    return leave_for(&help_item);
+}
+
+Outcome quit(Browse&) {
+    return leave_for(nullptr);
+}
+
+constexpr auto manual = Named::in_manual_only;
+
+constexpr KeyBinding bindings[] = {
+    {Command::down,
+     {{"\x1b[B", "Down"}, {"j", "'j'"}},
+     "move one line down.",
+     HelpPart::first,
+     line_down},
+    {Command::next_link, {{"J", "'J'"}}, "move to next link.", HelpPart::first, next_link},
+    {Command::up, {{"\x1b[A", "Up"}, {"k", "'k'"}}, "move one line up.", HelpPart::first, line_up},
+    {Command::prev_link, {{"K", "'K'"}}, "move to previous link.", HelpPart::first, prev_link},
+    {Command::page_down,
+     {{"\x1b[6~", "PgDown"}, {" ", "' '"}},
+     "move one page down.",
+     HelpPart::first,
+     page_down},
+    {Command::page_up,
+     {{"\x1b[5~", "PgUp"}, {"b", "'b'"}},
+     "move one page up.",
+     HelpPart::first,
+     page_up},
+    {Command::home,
+     {{"\x1b[H", "Home"},
+      {"g", "'g'"},
+      {"\x1b[1~", "ESC [ 1 ~", manual},
+      {"\x1b[7~", "ESC [ 7 ~", manual}},
+     "move to top of the page.",
+     HelpPart::first,
+     go_home},
+    {Command::end,
+     {{"\x1b[4~", "End"}, {"G", "'G'"}, {"\x1b[8~", "ESC [ 8 ~", manual}},
+     "move to end of the page.",
+     HelpPart::first,
+     go_end},
+    {Command::open,
+     {{"\x1b[C", "Right"}, {"l", "'l'"}, {"\n", "Enter", manual}},
+     "view highlighted item.",
+     HelpPart::first,
+     open_highlighted},
+    {Command::back,
+     {{"\x1b[D", "Left"}, {"h", "'h'"}},
+     "view previous item.",
+     HelpPart::first,
+     go_back},
+    {Command::search, {{"/", "'/'"}}, "search current page.", HelpPart::first, search},
+    {Command::search_next, {{"n", "'n'"}}, "search string forward.", HelpPart::first, search_next},
+    {Command::search_prev, {{"N", "'N'"}}, "search string backward.", HelpPart::first, search_prev},
+    {Command::page_uri, {{"U", "'U'"}}, "print page URI.", HelpPart::first, page_uri},
+    {Command::item_uri, {{"u", "'u'"}}, "print item URI.", HelpPart::first, item_uri},
+    {Command::yank_page,
+     {{"Y", "'Y'"}},
+     "yank page URI to external program.",
+     HelpPart::first,
+     yank_page},
+    {Command::yank_item,
+     {{"y", "'y'"}},
+     "yank item URI to external program.",
+     HelpPart::first,
+     yank_item},
+    {Command::help, {{"?", "'?'"}}, "show this help.", HelpPart::first, show_help},
+    {Command::quit,
+     {{"\x04", "^D"},
+      {"q", "'q'"},
+      {"\x1b\x1b", "ESC ESC", manual},
+      {"\x1b[\x1b", "ESC [ ESC", manual}},
+     "exit tolm.",
+     HelpPart::first,
+     quit},
+};
+
+// The decoder's assumptions about the keys, checked while compiling.
+constexpr bool keys_decodable() {
+    std::string_view all[std::size(bindings) * max_keys];
+    size_t n = 0;
+    for (const KeyBinding& b : bindings) {
+        for (const Key& k : b.keys) {
+            if (!k.bytes) continue;
+            std::string_view key(k.bytes);
+            if (key.empty() || key.size() > max_key_length) return false;
+            // ESC alone starts a sequence; "ESC O" is read as "ESC [".
+            if (key == "\x1b" || (key[0] == '\x1b' && key[1] == 'O')) return false;
+            if (key.size() > 1 && key[0] != '\x1b') return false;
+            all[n++] = key;
+        }
+    }
+    // A key that began another would end the sequence before it.
+    for (size_t i = 0; i < n; i++)
+        for (size_t j = 0; j < n; j++)
+            if (i != j && all[j].starts_with(all[i])) return false;
+    return true;
+}
+static_assert(keys_decodable(), "a key is too long, bound twice or the start of another");
+
+// Writes the help page up to and including part last into out (nullptr
+// only counts) and returns its length.
+constexpr size_t write_help(char* out, HelpPart last = HelpPart::appended) {
+    size_t n = 0;
+    auto put = [&](std::string_view text) {
+        for (char c : text) {
+            if (out) out[n] = c;
+            n++;
+        }
+    };
+    put("Commands:\n");
+    for (HelpPart part : {HelpPart::first, HelpPart::appended}) {
+        if (part == HelpPart::appended && last == HelpPart::first) break;
+        bool first_line = true;
+        for (const KeyBinding& b : bindings) {
+            if (b.part != part) continue;
+            if (part == HelpPart::appended && first_line) put("\n");
+            first_line = false;
+            const char* separator = "";
+            for (const Key& k : b.keys) {
+                if (!k.bytes || k.named != Named::in_help) continue;
+                put(separator);
+                put(k.name);
+                separator = ", ";
+            }
+            put(": ");
+            put(b.help);
+            put("\n");
+        }
+    }
+    return n;
+}
+
+// The text the help page has always had: a new command goes into the
+// appended part.
+static_assert(write_help(nullptr, HelpPart::first) == 565,
+              "the first part of the help page changed");
+
+constexpr auto help_text = [] {
+    std::array<char, write_help(nullptr) + 1> text{};
+    write_help(text.data());
+    return text;
+}();
+
+} // namespace
+
+const std::span<const KeyBinding> key_table{bindings};
+
+// Outside the item tree: never released before the end of the run, when
+// its own copy of the text goes with it.
+Item help_item = [] {
+    Item item;
+    item.type = '0';
+    item.raw.reset(strdup(help_text.data()));
+    return item;
+}();
+
+void set_yank_hook(void (*hook)(const Item&)) {
+    yank_hook = hook;
+}
+
 Item* browse_page(Item* page) {
     if (!page || !page->dir) return nullptr;
-    const int64_t step = term_lines() > 3 ? term_lines() - 2 : 1;
-    CText pattern;
+    Browse run{page, term_lines() > 3 ? term_lines() - 2 : 1, nullptr};
     KeyDecoder keys;
     for (;;) {
         int c = read_key();
         // End of input or a read error on the terminal: nothing more will
         // come, so quitting is the only move that does not spin.
         if (c < 0) return nullptr;
-        Dir& dir = *page->dir;
-        Item& here = dir.items[dir.cursor];
-        switch (keys.feed(static_cast<unsigned char>(c))) {
-        case Command::none:
-            break;
-        case Command::quit:
-            return nullptr;
-        case Command::open:
-            return &here;
-        case Command::back:
-            return page->parent;
-        case Command::help:
-            help_item.parent = page;
-            return &help_item;
-        case Command::down:
-            move_cursor(page, 1);
-            break;
-        case Command::up:
-            move_cursor(page, -1);
-            break;
-        case Command::page_down:
-            jump_to(page, static_cast<int64_t>(dir.top) + step, false);
-            break;
-        case Command::page_up:
-            jump_to(page, static_cast<int64_t>(dir.top) - step, false);
-            break;
-        case Command::home:
-            jump_to(page, 0, false);
-            break;
-        case Command::end:
-            jump_to(page, static_cast<int64_t>(dir.count), false);
-            break;
-        case Command::next_link:
-            jump_to_link(page, 1);
-            break;
-        case Command::prev_link:
-            jump_to_link(page, -1);
-            break;
-        case Command::search: {
-            pattern.reset(prompt_line("Search for: "));
-            if (pattern && !*pattern) pattern.reset();
-            search_page(pattern.get(), page, 1);
-            break;
-        }
-        case Command::search_next:
-            search_page(pattern.get(), page, 1);
-            break;
-        case Command::search_prev:
-            search_page(pattern.get(), page, -1);
-            break;
-        case Command::page_uri:
-            show_uri(*page);
-            break;
-        case Command::item_uri:
-            show_uri(here);
-            break;
-        case Command::yank_page:
-            yank(*page);
-            break;
-        case Command::yank_item:
-            yank(here);
+        Command command = keys.feed(static_cast<unsigned char>(c));
+        if (command == Command::none) continue;
+        for (const KeyBinding& b : key_table) {
+            if (b.command != command) continue;
+            Outcome outcome = b.run(run);
+            if (outcome.leave) return outcome.next;
             break;
         }
     }
