@@ -12,10 +12,14 @@ int open_item(Item* opener, Item* item) {
     if (item->raw) return item->type;
     if (!item->parent) item->parent = opener ? opener : item;
 
+    // An action of its own (saving, plumbing) leaves no response: 0.
     auto type = static_cast<unsigned char>(effective_type(*item));
     switch (type) {
     case 'h':
-        if (item->selector && strncmp(item->selector, "URL:", 4) == 0) return link_item(item);
+        if (item->selector && strncmp(item->selector, "URL:", 4) == 0) {
+            link_item(item);
+            break;
+        }
         [[fallthrough]];
     case '0':
         return receive_response(item) ? item->type : 0;
@@ -25,16 +29,21 @@ int open_item(Item* opener, Item* item) {
         return parse_menu(item) ? item->type : 0;
     case '8':
     case 'T':
-        return remote_login_item(item);
+        remote_login_item(item);
+        break;
     case 'i':
-        return 0;
+        break;
     case '4':
     case '5':
     case '6':
     case '9':
-        return save_item(item);
+        save_item(item);
+        break;
+    default:
+        if (type == 'I' || type == 'g' || type < '0' || type > 'Z')
+            save_and_plumb_item(item);
+        else
+            show_status("Type %c (%s) not supported", type, type_tag(type));
     }
-    if (type == 'I' || type == 'g' || type < '0' || type > 'Z') return save_and_plumb_item(item);
-    show_status("Type %c (%s) not supported", type, type_tag(type));
     return 0;
 }

@@ -124,25 +124,24 @@ int open_tmp_destination(const char* name, CText* path_out) {
 
 } // namespace
 
-int save_item(Item* item) {
+void save_item(Item* item) {
     const std::string name = default_name(*item);
     char* answer = prompt_line("Download to [%s] (^D cancel): ", name.c_str());
-    if (!answer) return 0;
+    if (!answer) return;
     CText path(answer);
     if (!*answer) path.reset(strdup_or_die(name.c_str()));
 
     forget_unreadable(item);
-    if (is_remembered(*item, path.get())) return 0;
+    if (is_remembered(*item, path.get())) return;
     int fd = open_destination(path.get());
-    if (fd < 0) return 0;
+    if (fd < 0) return;
     if (download_item(item, fd) && !item->extra) item->extra = std::move(path);
-    return 0;
 }
 
-int save_and_plumb_item(Item* item) {
+void save_and_plumb_item(Item* item) {
     const std::string name = default_name(*item);
     char* answer = prompt_line("Download %s to (^D cancel, <empty> plumb): ", name.c_str());
-    if (!answer) return 0;
+    if (!answer) return;
     CText owned_answer(answer);
     forget_unreadable(item);
 
@@ -150,26 +149,25 @@ int save_and_plumb_item(Item* item) {
         if (!item->extra) {
             CText path;
             int fd = open_tmp_destination(name.c_str(), &path);
-            if (fd < 0) return 0;
+            if (fd < 0) return;
             if (!download_item(item, fd)) {
                 // A partial file in the temporary directory is nobody's.
                 unlink(path.get());
-                return 0;
+                return;
             }
             item->extra = std::move(path);
         }
         plumb(plumber_program, item->extra.get());
-        return 0;
+        return;
     }
 
-    if (is_remembered(*item, answer)) return 0;
+    if (is_remembered(*item, answer)) return;
     int fd = open_destination(answer);
-    if (fd < 0) return 0;
+    if (fd < 0) return;
     if (download_item(item, fd) && !item->extra) item->extra = std::move(owned_answer);
-    return 0;
 }
 
-int remote_login_item(Item* item) {
+void remote_login_item(Item* item) {
     std::string uri = effective_type(*item) == 'T' ? "tn3270://" : "telnet://";
     if (item->selector) {
         append_uri_text(uri, item->selector);
@@ -179,12 +177,10 @@ int remote_login_item(Item* item) {
     uri += ':';
     append_uri_text(uri, item->port);
     plumb(plumber_program, uri.c_str());
-    return 0;
 }
 
-int link_item(Item* item) {
+void link_item(Item* item) {
     std::string uri;
     append_uri_text(uri, item->selector + 4);
     plumb(plumber_program, uri.c_str());
-    return 0;
 }

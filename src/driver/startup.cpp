@@ -121,7 +121,7 @@ Item* make_root_item(char* rest) {
     return item;
 }
 
-int tolm_main(int argc, char** argv) {
+void tolm_main(int argc, char** argv) {
     // A failed operator new (a std::string, make_unique) ends the run like
     // every other exhausted allocation, clean-up included, instead of an
     // uncaught exception's abort.

@@ -4,7 +4,7 @@
 struct Item;
 
 // Runs tolm with its argument vector; never returns.
-[[noreturn]] int tolm_main(int argc, char** argv);
+[[noreturn]] void tolm_main(int argc, char** argv);
 
 // The URL grammar on rest (the text after the scheme), cutting it in place;
 // fills item's type, selector, display, host, port and extra (a search
