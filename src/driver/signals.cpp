@@ -83,8 +83,6 @@ void drain_wake_pipe() {
     }
 }
 
-} // namespace
-
 void quit_on_signal(int sig) {
     if (!pending_quit) pending_quit = sig;
     wake();
@@ -94,6 +92,8 @@ void quit_on_signal(int sig) {
     // kernel does not interrupt it; the alarm does, within a second.
     alarm(1);
 }
+
+} // namespace
 
 void install_signal_handlers() {
     if (wake_pipe[0] < 0 && pipe(wake_pipe) == 0) {

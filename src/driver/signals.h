@@ -15,9 +15,6 @@
 // default disposition back at exec.
 void install_signal_handlers();
 
-// Handler for the ending signals: notes the signal (async-signal-safe).
-void quit_on_signal(int sig);
-
 // SIGWINCH noted and handed to hook at the next safe point, or (nullptr)
 // given its default disposition.
 void set_resize_hook(void (*hook)(int));

@@ -5,12 +5,17 @@
 
 #include "driver/state.h"
 
+namespace {
+
+// True when path names something inside the private temporary directory.
 bool in_tmpdir(const char* path) {
     // The directory's path followed by "/": a sibling such as
     // "/tmp/tolm-abc123.txt" that a user saved is not ours to remove.
     size_t n = strlen(tmpdir);
     return strncmp(path, tmpdir, n) == 0 && path[n] == '/';
 }
+
+} // namespace
 
 void release_item(Item* item) {
     if (!item) return;

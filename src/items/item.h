@@ -44,6 +44,3 @@ void release_item(Item* item);
 
 // Four-character label of an item type, e.g. "Txt+", "Dir+", "   |".
 const char* type_tag(int type);
-
-// True when path names something inside the private temporary directory.
-bool in_tmpdir(const char* path);

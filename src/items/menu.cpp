@@ -6,6 +6,11 @@
 #include "driver/state.h"
 #include "items/item.h"
 
+namespace {
+
+// Cuts one field off the text at *cursor, ending at a character of
+// separators (overwritten with NUL, cursor moved past it), at NUL, or
+// before a newline (left in place). Returns the field's start.
 char* next_field(char** cursor, const char* separators) {
     // Compared directly rather than through strchr: this runs once per byte
     // of every menu, and the sets in use have one or two characters.
@@ -25,8 +30,6 @@ char* next_field(char** cursor, const char* separators) {
     *cursor = p;
     return start;
 }
-
-namespace {
 
 // Whether the line [line, nl) holds at least three TABs.
 bool has_fields(const char* line, const char* nl) {

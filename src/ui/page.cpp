@@ -30,14 +30,14 @@ long long reach_percent(uint64_t count, uint64_t top, int lines) {
     return reach < count ? static_cast<long long>(reach * 100 / count) : 100;
 }
 
+namespace {
+
 void draw_item_line(const Item& item) {
     snprintf(line_buf, line_buf_size, "%s %s", type_tag(item.type),
              item.display ? item.display : "");
     print_fitted(line_buf, term_columns());
     fputc('\r', stdout);
 }
-
-namespace {
 
 // The status bar without the flush, for operations that flush once at
 // their own end.
@@ -60,12 +60,12 @@ void write_status_bar(const Item& page) {
     put_cap(Cap::restore_pos);
 }
 
-} // namespace
-
 void draw_status_bar(const Item& page) {
     write_status_bar(page);
     fflush(stdout);
 }
+
+} // namespace
 
 void draw_page(Item* page) {
     if (!page || !is_menu_type(page->type)) return;

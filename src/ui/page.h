@@ -9,8 +9,6 @@ struct Item;
 extern Item* displayed_page;
 
 void draw_page(Item* page);
-void draw_status_bar(const Item& page);
-void draw_item_line(const Item& item);
 void move_cursor(Item* page, int step);
 void jump_to(Item* page, int64_t line, bool exact);
 void on_resize(int sig);

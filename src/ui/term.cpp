@@ -8,11 +8,12 @@
 #include <curses.h>
 #include <term.h>
 
+namespace {
+
 struct termios orig_termios;
 struct termios raw_termios;
+// Result of the last setupterm: 0 while a description is loaded, -1 before.
 int termset = -1;
-
-namespace {
 
 // Whether orig_termios holds attributes worth putting back.
 bool have_orig = false;

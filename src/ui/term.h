@@ -4,11 +4,6 @@
 
 #include <termios.h>
 
-extern struct termios orig_termios;
-extern struct termios raw_termios;
-// Result of the last setupterm: 0 while a description is loaded, -1 before.
-extern int termset;
-
 // The capabilities tolm writes (named apart from <term.h>'s macros).
 enum class Cap {
     clear,         // clear_screen

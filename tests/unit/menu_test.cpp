@@ -149,39 +149,4 @@ TEST(MenuTest, TextWithoutNewlineIsNoMenu) {
     }
 }
 
-TEST(MenuTest, NextFieldEndsAtSeparatorNulOrNewline) {
-    char tabbed[] = "abc\tdef";
-    char* cursor = tabbed;
-    EXPECT_STREQ(next_field(&cursor, "\t"), "abc");
-    EXPECT_EQ(cursor, tabbed + 4);
-    EXPECT_STREQ(next_field(&cursor, "\t"), "def");
-    EXPECT_EQ(cursor, tabbed + 7);
-
-    char port[] = "70\r\n";
-    cursor = port;
-    EXPECT_STREQ(next_field(&cursor, "\t\r"), "70");
-    EXPECT_EQ(cursor, port + 3);
-
-    char empty[] = "\tx";
-    cursor = empty;
-    char* start = next_field(&cursor, "\t");
-    EXPECT_EQ(start, empty);
-    EXPECT_STREQ(start, "");
-    EXPECT_EQ(cursor, empty + 1);
-}
-
-TEST(MenuTest, NextFieldLeavesTheNewlineInPlace) {
-    char line[] = "host\nrest";
-    char* cursor = line;
-    char* host = next_field(&cursor, "\t");
-    EXPECT_EQ(host, line);
-    EXPECT_EQ(cursor, line + 4);
-    EXPECT_EQ(line[4], '\n');
-    // Every later field of the line is empty, at the newline.
-    char* port = next_field(&cursor, "\t\r");
-    EXPECT_EQ(port, line + 4);
-    EXPECT_EQ(cursor, line + 4);
-    EXPECT_EQ(line[4], '\n');
-}
-
 } // namespace
