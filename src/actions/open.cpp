@@ -1,7 +1,5 @@
 #include "actions/open.h"
 
-#include <cstring>
-
 #include "actions/save.h"
 #include "driver/state.h"
 #include "items/item.h"
@@ -16,7 +14,7 @@ int open_item(Item* opener, Item* item) {
     auto type = static_cast<unsigned char>(effective_type(*item));
     switch (type) {
     case 'h':
-        if (item->selector && strncmp(item->selector, "URL:", 4) == 0) {
+        if (link_url(item->selector)) {
             link_item(item);
             break;
         }

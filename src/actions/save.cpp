@@ -21,6 +21,11 @@
 
 namespace {
 
+// Saved files are the user's to read and write, the group's to read.
+constexpr mode_t file_mode = 0640;
+// How many numbered names a file in the temporary directory may try.
+constexpr unsigned max_tmp_names = 10000;
+
 // The text after the selector's last '/', with every character the prompt
 // would not show replaced by '_': the file gets the name the user saw, not
 // one holding a CR or an escape sequence.
@@ -80,14 +85,14 @@ bool confirm_replace(const char* path) {
 // the name may be one the server chose, such as .bashrc. Returns the
 // descriptor, or -1 (reported, or declined by the user).
 int open_destination(const char* path) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, file_mode);
     if (fd >= 0) return fd;
     if (errno != EEXIST) return report_open_failure(path);
     // A directory is left to fail the open below with its own error.
     struct stat st;
     bool directory = stat(path, &st) == 0 && S_ISDIR(st.st_mode);
     if (!directory && !confirm_replace(path)) return -1;
-    fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
+    fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, file_mode);
     return fd >= 0 ? fd : report_open_failure(path);
 }
 
@@ -112,12 +117,12 @@ int open_tmp_destination(const char* name, CText* path_out) {
         return fd;
     }
     for (unsigned n = 1;; n++) {
-        int fd = open(path.get(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+        int fd = open(path.get(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, file_mode);
         if (fd >= 0) {
             *path_out = std::move(path);
             return fd;
         }
-        if (errno != EEXIST || n > 10000) return report_open_failure(path.get());
+        if (errno != EEXIST || n > max_tmp_names) return report_open_failure(path.get());
         path.reset(tmp_path(name, n));
     }
 }
@@ -181,6 +186,6 @@ void remote_login_item(Item* item) {
 
 void link_item(Item* item) {
     std::string uri;
-    append_uri_text(uri, item->selector + 4);
+    append_uri_text(uri, link_url(item->selector));
     plumb(plumber_program, uri.c_str());
 }

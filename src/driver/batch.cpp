@@ -12,6 +12,9 @@
 
 namespace {
 
+// A pipe's capacity (64 KiB on Linux).
+constexpr size_t pipe_capacity = 64 * 1024;
+
 // Output goes out through write_all rather than stdio, so that a reader
 // that stops reading cannot hold the program in a write that no signal
 // interrupts, and a reader that goes away is an error, not a SIGPIPE.
@@ -20,7 +23,7 @@ class Output {
   public:
     void add(const char* text, size_t n) {
         // Flushed before a line would overflow: every write then fits a
-        // pipe's 64 KiB, so none waits twice for the reader.
+        // pipe, so none waits twice for the reader.
         if (len_ + n > sizeof buf_) flush();
         if (n > sizeof buf_) {
             write_out(text, n);
@@ -37,19 +40,19 @@ class Output {
   private:
     void write_out(const char* p, size_t n) {
         if (failed_ || n == 0) return;
-        if (write_all(STDOUT_FILENO, p, n, false) < 0) {
+        if (write_all(STDOUT_FILENO, p, n, Wait::on_block) < 0) {
             failed_ = true;
             show_status("Can't write to standard output: %s", strerror(errno));
             errno = 0;
         }
     }
 
-    static char buf_[64 * 1024];
+    static char buf_[pipe_capacity];
     size_t len_ = 0;
     bool failed_ = false;
 };
 
-char Output::buf_[64 * 1024];
+char Output::buf_[pipe_capacity];
 
 void print_text(const Item& item) {
     Output out;

@@ -12,6 +12,9 @@
 
 namespace {
 
+// A process ended by signal N exits with this plus N, as a shell reports it.
+constexpr int signal_status_base = 128;
+
 // Written by the handlers, read by the main flow at safe points.
 volatile sig_atomic_t pending_quit = 0;
 volatile sig_atomic_t pending_resize = 0;
@@ -125,7 +128,7 @@ void set_suspend_hooks(void (*before)(), void (*after)()) {
 
 void handle_pending_signals() {
     if (in_child) return;
-    if (pending_quit) exit(128 + pending_quit);
+    if (pending_quit) exit(signal_status_base + pending_quit);
     if (pending_suspend) {
         pending_suspend = 0;
         if (before_suspend) suspend();
@@ -137,7 +140,7 @@ void handle_pending_signals() {
 }
 
 void finish_run() {
-    exit(pending_quit ? 128 + pending_quit : 0);
+    exit(pending_quit ? signal_status_base + pending_quit : 0);
 }
 
 int wait_fd(int fd, short events) {
@@ -160,34 +163,34 @@ int wait_fd(int fd, short events) {
 
 namespace {
 
-template <typename Call> ssize_t retry_io(int fd, short events, bool wait_first, Call call) {
+template <typename Call> ssize_t retry_io(int fd, short events, Wait wait, Call call) {
     for (;;) {
         handle_pending_signals();
-        if (wait_first && wait_fd(fd, events) < 0) return -1;
+        if (wait == Wait::before_call && wait_fd(fd, events) < 0) return -1;
         ssize_t r = call();
         if (r >= 0 || errno == EINTR) {
             if (r >= 0) return r;
             continue;
         }
         if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-        if (!wait_first && wait_fd(fd, events) < 0) return -1;
+        if (wait == Wait::on_block && wait_fd(fd, events) < 0) return -1;
     }
 }
 
 } // namespace
 
-ssize_t read_fd(int fd, void* buf, size_t n, bool wait_first) {
-    return retry_io(fd, POLLIN, wait_first, [&] { return read(fd, buf, n); });
+ssize_t read_fd(int fd, void* buf, size_t n, Wait wait) {
+    return retry_io(fd, POLLIN, wait, [&] { return read(fd, buf, n); });
 }
 
-ssize_t write_fd(int fd, const void* buf, size_t n, bool wait_first) {
-    return retry_io(fd, POLLOUT, wait_first, [&] { return write(fd, buf, n); });
+ssize_t write_fd(int fd, const void* buf, size_t n, Wait wait) {
+    return retry_io(fd, POLLOUT, wait, [&] { return write(fd, buf, n); });
 }
 
-int write_all(int fd, const void* buf, size_t n, bool wait_first) {
+int write_all(int fd, const void* buf, size_t n, Wait wait) {
     const char* p = static_cast<const char*>(buf);
     while (n > 0) {
-        ssize_t w = write_fd(fd, p, n, wait_first);
+        ssize_t w = write_fd(fd, p, n, wait);
         if (w < 0) return -1;
         p += w;
         n -= static_cast<size_t>(w);

@@ -35,15 +35,17 @@ void handle_pending_signals();
 // meanwhile. Returns 1 when ready, -1 with errno set when poll fails.
 int wait_fd(int fd, short events);
 
-// read() and write() that an ending signal cannot leave stuck: with
-// wait_first they wait through wait_fd before the call (the terminal, whose
-// waits must also wake for resizes); without it they make the call at once
-// and rely on the signal interrupting it, which saves a poll per block on a
-// fast stream.
-ssize_t read_fd(int fd, void* buf, size_t n, bool wait_first = true);
-ssize_t write_fd(int fd, const void* buf, size_t n, bool wait_first = true);
+// When read_fd and write_fd wait through wait_fd: before every call (the
+// terminal, whose waits must also wake for resizes), or only once the call
+// would block, relying on the signal to interrupt a blocked call, which
+// saves a poll per block on a fast stream.
+enum class Wait { before_call, on_block };
+
+// read() and write() that an ending signal cannot leave stuck.
+ssize_t read_fd(int fd, void* buf, size_t n, Wait wait = Wait::before_call);
+ssize_t write_fd(int fd, const void* buf, size_t n, Wait wait = Wait::before_call);
 // Writes everything (continuing short writes); 0, or -1 with errno set.
-int write_all(int fd, const void* buf, size_t n, bool wait_first = true);
+int write_all(int fd, const void* buf, size_t n, Wait wait = Wait::before_call);
 
 // Waits for a child to end (and, SIGCHLD being ignored, for every other
 // child of ours), handling signals meanwhile.

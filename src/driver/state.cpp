@@ -13,7 +13,7 @@
 int interactive = 0;
 volatile unsigned char in_child = 0;
 int devnull_fd = -1;
-char tmpdir[17] = "/tmp/tolm-XXXXXX";
+char tmpdir[sizeof tmpdir_template] = "/tmp/tolm-XXXXXX";
 CText url_copy;
 StatusFn show_status = show_status_stderr;
 

@@ -14,8 +14,10 @@ extern int interactive;
 extern volatile unsigned char in_child;
 // /dev/null, open for writing for the whole run.
 extern int devnull_fd;
-// "/tmp/tolm-XXXXXX", filled in by mkdtemp at start-up.
-extern char tmpdir[17];
+// The private temporary directory: tmpdir_template until mkdtemp fills it
+// in at start-up.
+inline constexpr char tmpdir_template[] = "/tmp/tolm-XXXXXX";
+extern char tmpdir[sizeof tmpdir_template];
 // The program's copy of the URL, cut in place; the root item points into it.
 extern CText url_copy;
 

@@ -17,6 +17,12 @@ bool in_tmpdir(const char* path) {
 
 } // namespace
 
+const char* link_url(const char* selector) {
+    static constexpr char prefix[] = "URL:";
+    constexpr size_t n = sizeof prefix - 1;
+    return selector && strncmp(selector, prefix, n) == 0 ? selector + n : nullptr;
+}
+
 void release_item(Item* item) {
     if (!item) return;
     if (item->dir) {

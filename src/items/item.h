@@ -37,6 +37,10 @@ inline char effective_type(const Item& item) {
     return item.mirror_type ? item.mirror_type : item.type;
 }
 
+// The URL a link item's selector holds after its "URL:" prefix, or
+// nullptr when selector (which may be nullptr) has no such prefix.
+const char* link_url(const char* selector);
+
 // Frees raw, extra and dir (recursively) and sets them to nullptr; unlinks
 // extra when it names a file inside the temporary directory, except in a
 // forked child. The record itself stays. nullptr is ignored.

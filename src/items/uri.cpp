@@ -42,9 +42,11 @@ std::string text(const char* prefix, const char* field) {
 // Hands the URI to piece() one piece at a time, each already encoded.
 template <typename Piece> void write_uri(const Item& item, Piece piece) {
     switch (item.type) {
-    case 'h':
-        piece(text("", strncmp(item.selector, "URL:", 4) == 0 ? item.selector + 4 : item.selector));
+    case 'h': {
+        const char* url = link_url(item.selector);
+        piece(text("", url ? url : item.selector));
         break;
+    }
     case 'T':
     case '8':
         piece(text(item.type == 'T' ? "tn3270://" : "telnet://", item.selector) +

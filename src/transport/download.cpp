@@ -44,7 +44,7 @@ int download_item(const Item* item, int fd) {
     ssize_t r;
     bool write_failed = false;
     while (!write_failed && (r = transport->read(&src, buf, sizeof buf)) > 0) {
-        write_failed = write_all(fd, buf, static_cast<size_t>(r), false) < 0;
+        write_failed = write_all(fd, buf, static_cast<size_t>(r), Wait::on_block) < 0;
     }
     bool ok = !write_failed && r == 0;
     if (!ok) {

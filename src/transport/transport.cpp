@@ -64,11 +64,11 @@ char* tcp_strip_scheme(char* url) {
 }
 
 ssize_t tcp_read(Connection* conn, void* buf, size_t n) {
-    return read_fd(conn->fd, buf, n, false);
+    return read_fd(conn->fd, buf, n, Wait::on_block);
 }
 
 ssize_t tcp_write(Connection* conn, const void* buf, size_t n) {
-    return write_fd(conn->fd, buf, n, false);
+    return write_fd(conn->fd, buf, n, Wait::on_block);
 }
 
 // Blocks SIGWINCH for the life of the object.

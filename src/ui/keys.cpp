@@ -40,25 +40,27 @@ Item& highlighted(const Browse& b) {
     return dir.items[dir.cursor];
 }
 
-void jump_to_link(Item* page, int direction) {
+void jump_to_link(Item* page, Direction direction) {
     const Dir& dir = *page->dir;
-    for (uint64_t i = dir.cursor; direction > 0 ? i + 1 < dir.count : i > 0;) {
-        i = direction > 0 ? i + 1 : i - 1;
+    const bool forward = direction == Direction::forward;
+    for (uint64_t i = dir.cursor; forward ? i + 1 < dir.count : i > 0;) {
+        i = forward ? i + 1 : i - 1;
         if (dir.items[i].type != 'i') {
-            jump_to(page, static_cast<int64_t>(i), true);
+            jump_to(page, static_cast<int64_t>(i), Jump::exact);
             return;
         }
     }
 }
 
-void search_page(const char* pattern, Item* page, int direction) {
+void search_page(const char* pattern, Item* page, Direction direction) {
     if (!pattern || !page->dir) return;
     const Dir& dir = *page->dir;
-    for (uint64_t i = dir.cursor; direction > 0 ? i + 1 < dir.count : i > 0;) {
-        i = direction > 0 ? i + 1 : i - 1;
+    const bool forward = direction == Direction::forward;
+    for (uint64_t i = dir.cursor; forward ? i + 1 < dir.count : i > 0;) {
+        i = forward ? i + 1 : i - 1;
         const char* text = dir.items[i].display;
         if (text && strcasestr(text, pattern)) {
-            jump_to(page, static_cast<int64_t>(i), true);
+            jump_to(page, static_cast<int64_t>(i), Jump::exact);
             return;
         }
     }
@@ -78,42 +80,42 @@ void show_uri(const Item& item) {
 // What the commands do, in the order of the table below.
 
 Outcome line_down(Browse& b) {
-    move_cursor(b.page, 1);
+    move_cursor(b.page, Direction::forward);
     return stay;
 }
 
 Outcome next_link(Browse& b) {
-    jump_to_link(b.page, 1);
+    jump_to_link(b.page, Direction::forward);
     return stay;
 }
 
 Outcome line_up(Browse& b) {
-    move_cursor(b.page, -1);
+    move_cursor(b.page, Direction::backward);
     return stay;
 }
 
 Outcome prev_link(Browse& b) {
-    jump_to_link(b.page, -1);
+    jump_to_link(b.page, Direction::backward);
     return stay;
 }
 
 Outcome page_down(Browse& b) {
-    jump_to(b.page, static_cast<int64_t>(b.page->dir->top) + b.step, false);
+    jump_to(b.page, static_cast<int64_t>(b.page->dir->top) + b.step, Jump::paging);
     return stay;
 }
 
 Outcome page_up(Browse& b) {
-    jump_to(b.page, static_cast<int64_t>(b.page->dir->top) - b.step, false);
+    jump_to(b.page, static_cast<int64_t>(b.page->dir->top) - b.step, Jump::paging);
     return stay;
 }
 
 Outcome go_home(Browse& b) {
-    jump_to(b.page, 0, false);
+    jump_to(b.page, 0, Jump::paging);
     return stay;
 }
 
 Outcome go_end(Browse& b) {
-    jump_to(b.page, static_cast<int64_t>(b.page->dir->count), false);
+    jump_to(b.page, static_cast<int64_t>(b.page->dir->count), Jump::paging);
     return stay;
 }
 
@@ -128,17 +130,17 @@ Outcome go_back(Browse& b) {
 Outcome search(Browse& b) {
     b.pattern.reset(prompt_line("Search for: "));
     if (b.pattern && !*b.pattern) b.pattern.reset();
-    search_page(b.pattern.get(), b.page, 1);
+    search_page(b.pattern.get(), b.page, Direction::forward);
     return stay;
 }
 
 Outcome search_next(Browse& b) {
-    search_page(b.pattern.get(), b.page, 1);
+    search_page(b.pattern.get(), b.page, Direction::forward);
     return stay;
 }
 
 Outcome search_prev(Browse& b) {
-    search_page(b.pattern.get(), b.page, -1);
+    search_page(b.pattern.get(), b.page, Direction::backward);
     return stay;
 }
 

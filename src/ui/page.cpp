@@ -97,9 +97,10 @@ void draw_page(Item* page) {
     fflush(stdout);
 }
 
-void move_cursor(Item* page, int step) {
+void move_cursor(Item* page, Direction direction) {
     if (!page->dir) return;
     Dir& dir = *page->dir;
+    const int step = direction == Direction::forward ? 1 : -1;
     uint64_t old = dir.cursor;
     if ((step < 0 && old == 0) || (step > 0 && old + 1 >= dir.count)) return;
     uint64_t next = step > 0 ? old + 1 : old - 1;
@@ -141,11 +142,12 @@ void move_cursor(Item* page, int step) {
     draw_status_bar(*page);
 }
 
-bool place_jump(uint64_t count, uint64_t last, int64_t line, bool exact, uint64_t* top,
+bool place_jump(uint64_t count, uint64_t last, int64_t line, Jump jump, uint64_t* top,
                 uint64_t* cursor) {
     uint64_t target = line > 0 ? static_cast<uint64_t>(line) : 0;
     if (target >= count - 1) target = count - 1;
     if (target == *cursor) return false;
+    const bool exact = jump == Jump::exact;
     uint64_t old = *cursor, oldtop = *top;
     if (count - 1 <= last) {
         *cursor = target;
@@ -166,10 +168,10 @@ bool place_jump(uint64_t count, uint64_t last, int64_t line, bool exact, uint64_
     return true;
 }
 
-void jump_to(Item* page, int64_t line, bool exact) {
+void jump_to(Item* page, int64_t line, Jump jump) {
     if (!page->dir) return;
     Dir& dir = *page->dir;
-    if (!place_jump(dir.count, static_cast<uint64_t>(last_row()), line, exact, &dir.top,
+    if (!place_jump(dir.count, static_cast<uint64_t>(last_row()), line, jump, &dir.top,
                     &dir.cursor))
         return;
     draw_page(page);

@@ -9,13 +9,20 @@ struct Item;
 extern Item* displayed_page;
 
 void draw_page(Item* page);
-void move_cursor(Item* page, int step);
-void jump_to(Item* page, int64_t line, bool exact);
+// The way a move goes through the menu: forward is down.
+enum class Direction { forward, backward };
+
+// Where a jump puts the highlight: exactly on the target line, or (paging)
+// where it was when the moved view still shows it.
+enum class Jump { exact, paging };
+
+void move_cursor(Item* page, Direction direction);
+void jump_to(Item* page, int64_t line, Jump jump);
 void on_resize(int sig);
 
 // The view placement of a jump, apart from drawing. Returns false when the
 // clamped target is the cursor (nothing changes).
-bool place_jump(uint64_t count, uint64_t last, int64_t line, bool exact, uint64_t* top,
+bool place_jump(uint64_t count, uint64_t last, int64_t line, Jump jump, uint64_t* top,
                 uint64_t* cursor);
 
 // The top a resize leaves: the highlighted item stays on a menu row (top

@@ -63,7 +63,7 @@ void redraw_prompt() {
     if (!prompt.active) return;
     draw_prompt();
     // A return from a stop set the browsing modes again.
-    term_line_mode(true);
+    term_input(Input::line);
     fflush(stdout);
 }
 
@@ -75,7 +75,9 @@ void show_status_line(const char* format, ...) {
     va_start(ap, format);
     int n = vsnprintf(line_buf, line_buf_size, format, ap);
     va_end(ap);
-    if (n >= 0 && n <= 254)
+    // The suffix follows a message that left room for a character of it
+    // and the NUL; a cut message has none.
+    if (n >= 0 && static_cast<size_t>(n) + 2 <= line_buf_size)
         snprintf(line_buf + n, line_buf_size - n, " [Press a key to continue \xE2\x98\x83]");
     end_status_text(print_fitted(line_buf, term_columns()));
     put_cap(Cap::restore_pos);
@@ -100,7 +102,7 @@ char* prompt_line(const char* format, ...) {
 
     prompt.active = true;
     draw_prompt();
-    term_line_mode(true);
+    term_input(Input::line);
     fflush(stdout);
 
     bool ended = false;
@@ -123,7 +125,7 @@ char* prompt_line(const char* format, ...) {
     }
     prompt.active = false;
 
-    term_line_mode(false);
+    term_input(Input::keys);
     put_cap(Cap::restore_pos);
     fflush(stdout);
     if (ended) return nullptr;

@@ -100,8 +100,8 @@ void term_reload() {
     termset = setupterm(nullptr, STDOUT_FILENO, nullptr);
 }
 
-void term_line_mode(bool on) {
-    if (on)
+void term_input(Input mode) {
+    if (mode == Input::line)
         raw_termios.c_lflag |= ICANON | ECHO;
     else
         raw_termios.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);

@@ -36,5 +36,7 @@ void term_restore();
 // Releases and loads the description afresh (after a resize).
 void term_reload();
 
-// Canonical mode with echo for one line of input (prompts), or back to raw.
-void term_line_mode(bool on);
+// How the terminal hands over input: key by key without echo (browsing),
+// or a line at a time with echo and line editing (prompts).
+enum class Input { keys, line };
+void term_input(Input mode);

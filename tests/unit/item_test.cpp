@@ -97,7 +97,7 @@ class ReleaseTest : public testing::Test {
             unlink(path.c_str());
         rmdir(dir_.c_str());
         rmdir(outside_dir_.c_str());
-        memcpy(tmpdir, "/tmp/tolm-XXXXXX", sizeof tmpdir);
+        memcpy(tmpdir, tmpdir_template, sizeof tmpdir);
         in_child = 0;
     }
     std::string file(const std::string& path) {

@@ -13,7 +13,7 @@ struct JumpCase {
     uint64_t count;
     uint64_t last; // the last menu row: lines - 2
     int64_t line;
-    bool exact;
+    Jump jump;
     uint64_t top, cursor;         // before
     bool moved;                   // place_jump's result
     uint64_t new_top, new_cursor; // after
@@ -22,38 +22,38 @@ struct JumpCase {
 // 24 lines: 23 menu rows, the last of them row 22.
 const JumpCase jump_cases[] = {
     // The whole menu fits: only the highlight moves.
-    {"fits, end", 23, 22, 23, false, 0, 0, true, 0, 22},
-    {"fits, home", 23, 22, 0, false, 0, 10, true, 0, 0},
-    {"fits, page down past the end", 5, 22, 22, false, 0, 1, true, 0, 4},
+    {"fits, end", 23, 22, 23, Jump::paging, 0, 0, true, 0, 22},
+    {"fits, home", 23, 22, 0, Jump::paging, 0, 10, true, 0, 0},
+    {"fits, page down past the end", 5, 22, 22, Jump::paging, 0, 1, true, 0, 4},
     // Home: the view goes to the top; the highlight stays when visible.
-    {"home from far below", 100, 22, -5, false, 30, 35, true, 0, 0},
-    {"home, highlight still visible", 100, 22, -5, false, 5, 10, true, 0, 10},
-    {"home again", 100, 22, -5, false, 0, 10, true, 0, 0},
-    {"home exact", 100, 22, 0, true, 5, 10, true, 0, 0},
-    {"page up near the top", 100, 22, 10 - 22, false, 10, 15, true, 0, 15},
+    {"home from far below", 100, 22, -5, Jump::paging, 30, 35, true, 0, 0},
+    {"home, highlight still visible", 100, 22, -5, Jump::paging, 5, 10, true, 0, 10},
+    {"home again", 100, 22, -5, Jump::paging, 0, 10, true, 0, 0},
+    {"home exact", 100, 22, 0, Jump::exact, 5, 10, true, 0, 0},
+    {"page up near the top", 100, 22, 10 - 22, Jump::paging, 10, 15, true, 0, 15},
     // Into the middle: the target on menu row 0.
-    {"middle", 100, 22, 40, false, 0, 0, true, 40, 40},
-    {"middle exact, already visible", 100, 22, 40, true, 30, 35, true, 40, 40},
-    {"page down", 100, 22, 0 + 22, false, 0, 3, true, 22, 22},
-    {"last full screen from target", 100, 22, 76, true, 0, 0, true, 76, 76},
+    {"middle", 100, 22, 40, Jump::paging, 0, 0, true, 40, 40},
+    {"middle exact, already visible", 100, 22, 40, Jump::exact, 30, 35, true, 40, 40},
+    {"page down", 100, 22, 0 + 22, Jump::paging, 0, 3, true, 22, 22},
+    {"last full screen from target", 100, 22, 76, Jump::exact, 0, 0, true, 76, 76},
     // The last screenful: top = count - 1 - last = count - lines + 1.
-    {"end", 100, 22, 100, false, 0, 0, true, 77, 77},
-    {"end again", 100, 22, 100, false, 77, 77, true, 77, 99},
-    {"end, highlight below the new top", 100, 22, 100, false, 60, 80, true, 77, 80},
-    {"end exact", 100, 22, 100, true, 0, 0, true, 77, 99},
-    {"into the last screen", 100, 22, 77, true, 0, 0, true, 77, 77},
-    {"into the last screen, not exact", 100, 22, 90, false, 0, 5, true, 77, 77},
+    {"end", 100, 22, 100, Jump::paging, 0, 0, true, 77, 77},
+    {"end again", 100, 22, 100, Jump::paging, 77, 77, true, 77, 99},
+    {"end, highlight below the new top", 100, 22, 100, Jump::paging, 60, 80, true, 77, 80},
+    {"end exact", 100, 22, 100, Jump::exact, 0, 0, true, 77, 99},
+    {"into the last screen", 100, 22, 77, Jump::exact, 0, 0, true, 77, 77},
+    {"into the last screen, not exact", 100, 22, 90, Jump::paging, 0, 5, true, 77, 77},
     // The target is the highlight: nothing at all, the view included.
-    {"no move", 100, 22, 50, true, 40, 50, false, 40, 50},
-    {"clamped to the highlight", 100, 22, 500, false, 0, 99, false, 0, 99},
-    {"clamped below to the highlight", 100, 22, -1, false, 5, 0, false, 5, 0},
+    {"no move", 100, 22, 50, Jump::exact, 40, 50, false, 40, 50},
+    {"clamped to the highlight", 100, 22, 500, Jump::paging, 0, 99, false, 0, 99},
+    {"clamped below to the highlight", 100, 22, -1, Jump::paging, 5, 0, false, 5, 0},
 };
 
 TEST(PageTest, PlaceJump) {
     for (const JumpCase& c : jump_cases) {
         SCOPED_TRACE(c.name);
         uint64_t top = c.top, cursor = c.cursor;
-        EXPECT_EQ(place_jump(c.count, c.last, c.line, c.exact, &top, &cursor), c.moved);
+        EXPECT_EQ(place_jump(c.count, c.last, c.line, c.jump, &top, &cursor), c.moved);
         EXPECT_EQ(top, c.new_top);
         EXPECT_EQ(cursor, c.new_cursor);
     }
