@@ -97,47 +97,61 @@ void draw_page(Item* page) {
     fflush(stdout);
 }
 
+Moved place_step(uint64_t count, uint64_t last, Direction direction, uint64_t* top,
+                 uint64_t* cursor) {
+    const bool forward = direction == Direction::forward;
+    const uint64_t old = *cursor;
+    if (forward ? old + 1 >= count : old == 0) return Moved::nothing;
+    const uint64_t next = forward ? old + 1 : old - 1;
+    *cursor = next;
+    if (last == 0) {
+        // No room to scroll one row within: the highlight stays on the one
+        // menu row (if any).
+        *top = next;
+        return Moved::whole_page;
+    }
+    // The view follows once the highlight reaches half the menu rows, so
+    // that the lines ahead of it stay in sight.
+    const uint64_t half = last / 2;
+    if (forward && next - *top >= half && *top + last + 1 < count) {
+        ++*top;
+        return Moved::scrolled_forward;
+    }
+    if (!forward && old - *top <= half && *top > 0) {
+        --*top;
+        return Moved::scrolled_backward;
+    }
+    return Moved::highlight;
+}
+
 void move_cursor(Item* page, Direction direction) {
     if (!page->dir) return;
     Dir& dir = *page->dir;
-    const int step = direction == Direction::forward ? 1 : -1;
-    uint64_t old = dir.cursor;
-    if ((step < 0 && old == 0) || (step > 0 && old + 1 >= dir.count)) return;
-    uint64_t next = step > 0 ? old + 1 : old - 1;
-    int lines = term_lines();
-    if (lines < 3) {
-        // No room to scroll one row within: keep the highlight on the one
-        // menu row (if any) and redraw.
-        dir.cursor = next;
-        dir.top = next;
+    const uint64_t old = dir.cursor;
+    const auto last = static_cast<uint64_t>(last_row());
+    const Moved moved = place_step(dir.count, last, direction, &dir.top, &dir.cursor);
+    if (moved == Moved::nothing) return;
+    if (moved == Moved::whole_page) {
         draw_page(page);
         return;
     }
-    uint64_t last = static_cast<uint64_t>(lines - 2);
-    uint64_t half = last / 2;
-
     draw_item_line(dir.items[old]);
-    dir.cursor = next;
-    if (step > 0) {
-        if (next - dir.top >= half && dir.top + last + 1 < dir.count) {
-            put_cap(Cap::save_pos);
-            put_cap(Cap::move, lines - 2, 0);
-            put_cap(Cap::scroll_fwd);
-            draw_item_line(dir.items[dir.top + last + 1]);
-            put_cap(Cap::restore_pos);
-            dir.top++;
-        }
-    } else if (old - dir.top <= half && dir.top > 0) {
+    if (moved == Moved::scrolled_forward) {
+        put_cap(Cap::save_pos);
+        put_cap(Cap::move, static_cast<int>(last), 0);
+        put_cap(Cap::scroll_fwd);
+        draw_item_line(dir.items[dir.top + last]);
+        put_cap(Cap::restore_pos);
+    } else if (moved == Moved::scrolled_backward) {
         put_cap(Cap::save_pos);
         put_cap(Cap::move, 0, 0);
         put_cap(Cap::scroll_rev);
-        draw_item_line(dir.items[dir.top - 1]);
+        draw_item_line(dir.items[dir.top]);
         put_cap(Cap::restore_pos);
-        dir.top--;
     }
-    put_cap(Cap::move, static_cast<int>(next - dir.top), 0);
+    put_cap(Cap::move, static_cast<int>(dir.cursor - dir.top), 0);
     put_cap(Cap::standout_on);
-    draw_item_line(dir.items[next]);
+    draw_item_line(dir.items[dir.cursor]);
     put_cap(Cap::standout_off);
     draw_status_bar(*page);
 }

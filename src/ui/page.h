@@ -20,6 +20,24 @@ void move_cursor(Item* page, Direction direction);
 void jump_to(Item* page, int64_t line, Jump jump);
 void on_resize(int sig);
 
+// What a one-line move changed, for the drawing.
+enum class Moved {
+    nothing,           // the highlight was on the first or last item already
+    highlight,         // the highlight alone
+    scrolled_forward,  // and the view by one line forward
+    scrolled_backward, // and the view by one line backward
+    whole_page,        // the page needs drawing again (no room to scroll)
+};
+
+// The view placement of a one-line move, apart from drawing: the highlight
+// goes one line toward direction; the view scrolls one line forward when
+// the highlight's new row (cursor - top) is at least last / 2 (last: the
+// last menu row), backward when its old row was at most last / 2, as long
+// as lines remain beyond the view. With last 0 the view starts at the
+// highlight.
+Moved place_step(uint64_t count, uint64_t last, Direction direction, uint64_t* top,
+                 uint64_t* cursor);
+
 // The view placement of a jump, apart from drawing. Returns false when the
 // clamped target is the cursor (nothing changes).
 bool place_jump(uint64_t count, uint64_t last, int64_t line, Jump jump, uint64_t* top,

@@ -59,6 +59,41 @@ TEST(PageTest, PlaceJump) {
     }
 }
 
+// 24 lines again: last row 22, so the view follows from row 11 on.
+TEST(PageTest, PlaceStepScrollsAtHalfHeight) {
+    const auto fwd = Direction::forward, back = Direction::backward;
+    const struct {
+        const char* name;
+        uint64_t count, last;
+        Direction direction;
+        uint64_t top, cursor;
+        Moved moved;
+        uint64_t new_top, new_cursor;
+    } cases[] = {
+        {"down to row 10", 100, 22, fwd, 0, 9, Moved::highlight, 0, 10},
+        {"down to row 11 scrolls", 100, 22, fwd, 0, 10, Moved::scrolled_forward, 1, 11},
+        {"down from row 11 scrolls", 100, 22, fwd, 10, 21, Moved::scrolled_forward, 11, 22},
+        {"down, one line below the view", 100, 22, fwd, 76, 87, Moved::scrolled_forward, 77, 88},
+        {"down, the last line in view", 100, 22, fwd, 77, 88, Moved::highlight, 77, 89},
+        {"down on the last item", 100, 22, fwd, 77, 99, Moved::nothing, 77, 99},
+        {"down in a menu that fits", 20, 22, fwd, 0, 15, Moved::highlight, 0, 16},
+        {"up from row 11 scrolls back", 100, 22, back, 10, 21, Moved::scrolled_backward, 9, 20},
+        {"up from row 12", 100, 22, back, 10, 22, Moved::highlight, 10, 21},
+        {"up at the top of the menu", 100, 22, back, 0, 5, Moved::highlight, 0, 4},
+        {"up on the first item", 100, 22, back, 0, 0, Moved::nothing, 0, 0},
+        {"odd last row: half is 2", 10, 5, fwd, 0, 1, Moved::scrolled_forward, 1, 2},
+        {"no room to scroll, down", 10, 0, fwd, 3, 3, Moved::whole_page, 4, 4},
+        {"no room to scroll, up", 10, 0, back, 3, 3, Moved::whole_page, 2, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        uint64_t top = c.top, cursor = c.cursor;
+        EXPECT_EQ(place_step(c.count, c.last, c.direction, &top, &cursor), c.moved);
+        EXPECT_EQ(top, c.new_top);
+        EXPECT_EQ(cursor, c.new_cursor);
+    }
+}
+
 TEST(PageTest, ReachPercent) {
     const struct {
         uint64_t count, top;
