@@ -3,6 +3,7 @@
 
 struct Item;
 
+// The program that opens saved files, telnet URIs and links.
 inline constexpr const char* plumber_program = "xdg-open";
 
 // Starts program with argument in the background (own session, input from

@@ -102,13 +102,14 @@ void run_batch(Item* root) {
     case '9':
     case 'I':
     case 'g':
-        download_item(root, STDOUT_FILENO);
+        // A failed copy has been reported; the exit status stays 0.
+        (void)download_item(root, STDOUT_FILENO);
         break;
     default:
         if (type >= '0' && type <= 'Z')
             show_status("Type %c (%s) not supported", type, type_tag(type));
         else
-            download_item(root, STDOUT_FILENO);
+            (void)download_item(root, STDOUT_FILENO);
     }
     finish_run();
 }

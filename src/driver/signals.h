@@ -33,7 +33,7 @@ void handle_pending_signals();
 
 // Waits until fd is ready for events (POLLIN / POLLOUT), handling signals
 // meanwhile. Returns 1 when ready, -1 with errno set when poll fails.
-int wait_fd(int fd, short events);
+[[nodiscard]] int wait_fd(int fd, short events);
 
 // When read_fd and write_fd wait through wait_fd: before every call (the
 // terminal, whose waits must also wake for resizes), or only once the call
@@ -41,11 +41,13 @@ int wait_fd(int fd, short events);
 // saves a poll per block on a fast stream.
 enum class Wait { before_call, on_block };
 
-// read() and write() that an ending signal cannot leave stuck.
-ssize_t read_fd(int fd, void* buf, size_t n, Wait wait = Wait::before_call);
-ssize_t write_fd(int fd, const void* buf, size_t n, Wait wait = Wait::before_call);
+// read() and write() that an ending signal cannot leave stuck. Return as
+// read() and write() do (bytes moved, 0 at end of input, -1 with errno
+// set), never -1 for EINTR.
+[[nodiscard]] ssize_t read_fd(int fd, void* buf, size_t n, Wait wait = Wait::before_call);
+[[nodiscard]] ssize_t write_fd(int fd, const void* buf, size_t n, Wait wait = Wait::before_call);
 // Writes everything (continuing short writes); 0, or -1 with errno set.
-int write_all(int fd, const void* buf, size_t n, Wait wait = Wait::before_call);
+[[nodiscard]] int write_all(int fd, const void* buf, size_t n, Wait wait = Wait::before_call);
 
 // Waits for a child to end (and, SIGCHLD being ignored, for every other
 // child of ours), handling signals meanwhile.
@@ -54,11 +56,11 @@ void wait_child(pid_t pid);
 // fork() for a child whose exit status matters: SIGCHLD has its default
 // action from before the fork until wait_child_status, so the status is
 // kept for the wait instead of being discarded. Returns as fork().
-pid_t fork_with_status();
+[[nodiscard]] pid_t fork_with_status();
 // Waits for a child of fork_with_status, handling signals meanwhile, then
 // ignores SIGCHLD again. Returns its exit status, or -1 when it did not
 // exit normally.
-int wait_child_status(pid_t pid);
+[[nodiscard]] int wait_child_status(pid_t pid);
 
 // For children: restore default dispositions and an empty mask.
 void reset_signals_in_child();

@@ -13,6 +13,7 @@ struct Item;
 bool parse_url(char* rest, Item* item);
 
 // The URL grammar on rest (the text after the scheme inside url_copy),
-// cutting it in place. Returns the new root item; dies with
-// "Can't parse url" before allocating anything when rest is malformed.
-Item* make_root_item(char* rest);
+// cutting it in place. Returns the new root item, owned by the caller, its
+// strings pointing into rest; dies with "Can't parse url" before
+// allocating anything when rest is malformed.
+[[nodiscard]] Item* make_root_item(char* rest);

@@ -31,12 +31,14 @@ void show_status_stderr(const char* format, ...) __attribute__((format(printf, 1
 // Message and newline on standard error, then exit status 1 through exit().
 [[noreturn]] void die(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Allocation that ends the program through die() instead of failing.
-void* alloc_or_die(size_t size);
-char* strdup_or_die(const char* text);
+// Allocation that ends the program through die() instead of failing. The
+// caller owns the result and frees it with free().
+[[nodiscard]] void* alloc_or_die(size_t size);
+[[nodiscard]] char* strdup_or_die(const char* text);
 // Resizes block to count elements of size bytes; count 0 frees it and
 // returns nullptr; a product beyond 64 bits dies with "realloc: overflow".
-void* resize_array_or_die(void* block, size_t count, size_t size);
+// The result replaces block, which must not be used again.
+[[nodiscard]] void* resize_array_or_die(void* block, size_t count, size_t size);
 
 // The new-handler: dies with "malloc: <ENOMEM text>".
 [[noreturn]] void out_of_memory();

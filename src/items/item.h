@@ -37,8 +37,9 @@ inline char effective_type(const Item& item) {
     return item.mirror_type ? item.mirror_type : item.type;
 }
 
-// The URL a link item's selector holds after its "URL:" prefix, or
-// nullptr when selector (which may be nullptr) has no such prefix.
+// The URL a link item's selector holds after its "URL:" prefix (pointing
+// into selector), or nullptr when selector (which may be nullptr) has no
+// such prefix.
 const char* link_url(const char* selector);
 
 // Frees raw, extra and dir (recursively) and sets them to nullptr; unlinks
@@ -46,5 +47,6 @@ const char* link_url(const char* selector);
 // forked child. The record itself stays. nullptr is ignored.
 void release_item(Item* item);
 
-// Four-character label of an item type, e.g. "Txt+", "Dir+", "   |".
+// Four-character label of an item type, e.g. "Txt+", "Dir+", "   |": a
+// constant text, never freed.
 const char* type_tag(int type);

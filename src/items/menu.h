@@ -5,4 +5,4 @@ struct Item;
 
 // Parses item->raw into item->dir. Returns the item's type, or 0 after
 // reporting "Couldn't parse dir item" when raw holds no newline.
-int parse_menu(Item* item);
+[[nodiscard]] int parse_menu(Item* item);

@@ -6,4 +6,4 @@ struct Item;
 // Copies the item's data (from the file named by extra when set, otherwise
 // from its server) into fd, which it always closes. Returns 1 when the
 // whole source was copied, 0 otherwise (reported through show_status).
-int download_item(const Item* item, int fd);
+[[nodiscard]] int download_item(const Item* item, int fd);

@@ -3,9 +3,12 @@
 
 struct addrinfo;
 
-// getaddrinfo(host, port, hints) with its result codes. Numeric addresses
-// are resolved in place; names are looked up in a child process, so that
-// the wait for the answer can be cut short by a signal. The list is freed
-// with free_resolved.
-int resolve_host(const char* host, const char* port, const addrinfo* hints, addrinfo** out);
+// getaddrinfo(host, port, hints) with its result codes: 0 with the list
+// in *out (owned by the caller, freed with free_resolved, never with
+// freeaddrinfo), or an EAI_* code with *out nullptr. Numeric addresses are
+// resolved in place; names are looked up in a child process, so that the
+// wait for the answer can be cut short by a signal.
+[[nodiscard]] int resolve_host(const char* host, const char* port, const addrinfo* hints,
+                               addrinfo** out);
+// Frees a list from resolve_host; nullptr is ignored.
 void free_resolved(addrinfo* list);

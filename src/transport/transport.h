@@ -12,14 +12,20 @@ struct Connection {
 };
 
 struct TransportOps {
+    // Called once at start-up; returns 0 (nobody looks at the result).
     int (*init)();
+    // Closes the connection's descriptor.
     void (*close)(Connection* conn);
     // 0 or more connected; -1 try the next address; -2 retry this address
     // with a fresh socket; other negatives give up without a report.
     int (*connect)(Connection* conn, const addrinfo* addr, const char* host);
+    // Reports the last failure of connect_server: err is its errno, and
+    // conn->fd -1 says the socket itself could not be made.
     void (*report_connect_error)(Connection* conn, const char* host, const char* port, int err);
     // Returns where the host begins in url; dies for a scheme other than gopher.
     char* (*strip_scheme)(char* url);
+    // As read() and write(): bytes moved, 0 at end of input, or -1 with
+    // errno set.
     ssize_t (*read)(Connection* conn, void* buf, size_t n);
     ssize_t (*write)(Connection* conn, const void* buf, size_t n);
 };
@@ -32,11 +38,11 @@ extern const TransportOps* transport;
 // Connects to host:port, trying every address in order; reports only the
 // last failure. Returns >= 0 when connected, negative otherwise (no socket
 // left open). SIGWINCH is blocked meanwhile.
-int connect_server(const char* host, const char* port, Connection* conn);
+[[nodiscard]] int connect_server(const char* host, const char* port, Connection* conn);
 
 // Writes selector and CR LF. Returns 0, or -1 after reporting.
-int send_selector(Connection* conn, const char* selector);
+[[nodiscard]] int send_selector(Connection* conn, const char* selector);
 
 // Fetches item (host, port, selector) into item->raw. Returns 1, or 0
 // after reporting (raw stays nullptr).
-int receive_response(Item* item);
+[[nodiscard]] int receive_response(Item* item);

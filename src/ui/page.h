@@ -8,7 +8,11 @@ struct Item;
 // The menu page last drawn; redrawn on resize. Never owns.
 extern Item* displayed_page;
 
+// Clears the screen and draws a menu page (types '1', '7', '+'; others
+// are ignored): its rows from top, the highlight, the status bar. The
+// page becomes displayed_page.
 void draw_page(Item* page);
+
 // The way a move goes through the menu: forward is down.
 enum class Direction { forward, backward };
 
@@ -16,8 +20,15 @@ enum class Direction { forward, backward };
 // where it was when the moved view still shows it.
 enum class Jump { exact, paging };
 
+// Moves the highlight one line (place_step) and draws only what changed:
+// the two lines, a scrolled-in line, the status bar. Nothing at either end.
 void move_cursor(Item* page, Direction direction);
+// Jumps to line, clamped to the menu (place_jump), and draws the page
+// again unless nothing moved.
 void jump_to(Item* page, int64_t line, Jump jump);
+// The resize hook: loads the terminal's new size, sets the scroll region,
+// places (place_resize) and draws displayed_page again, then the prompt
+// being answered, if any.
 void on_resize(int sig);
 
 // What a one-line move changed, for the drawing.

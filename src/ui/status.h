@@ -14,7 +14,7 @@ void show_status_line(const char* format, ...) __attribute__((format(printf, 1, 
 // Asks for one line on the status row. Returns an owned line (caller
 // frees) without its newline, or nullptr on ^D or a read error. What
 // follows the line's newline in the same input is kept for read_key.
-char* prompt_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[nodiscard]] char* prompt_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Ends a standout line that print_fitted wrote on the status row from
 // column 0 and that took used columns: the rest of the row is cleared,

@@ -39,4 +39,5 @@ void term_reload();
 // How the terminal hands over input: key by key without echo (browsing),
 // or a line at a time with echo and line editing (prompts).
 enum class Input { keys, line };
+// Sets the terminal's input mode, on top of the modes term_setup made.
 void term_input(Input mode);

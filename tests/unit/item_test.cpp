@@ -213,7 +213,7 @@ TEST(ItemTest, ResizeArrayOverflowDies) {
         size_t size;
     } cases[] = {{SIZE_MAX, 2}, {size_t{1} << 32, size_t{1} << 32}, {2, SIZE_MAX / 2 + 1}};
     for (const auto& c : cases) {
-        EXPECT_EXIT(resize_array_or_die(nullptr, c.count, c.size), testing::ExitedWithCode(1),
+        EXPECT_EXIT((void)resize_array_or_die(nullptr, c.count, c.size), testing::ExitedWithCode(1),
                     testing::Eq(std::string("realloc: overflow\n")));
     }
 }
