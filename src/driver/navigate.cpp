@@ -66,6 +66,16 @@ bool inside(const Item* item, const Item* tree) {
     return false;
 }
 
+Item* yank_page(Item* page) {
+    yank_uri(*page);
+    return nullptr;
+}
+
+Item* yank_item(Item* page) {
+    yank_uri(page->dir->items[page->dir->cursor]);
+    return nullptr;
+}
+
 enum class Next { browse, back };
 
 // The search step: ask for the query (offering the last one), then reuse
@@ -114,7 +124,8 @@ void interactive_setup() {
     show_status = show_status_line;
     set_resize_hook(on_resize);
     set_suspend_hooks(term_restore, resume);
-    set_yank_hook(yank_uri);
+    set_command_hook(Command::yank_page, yank_page);
+    set_command_hook(Command::yank_item, yank_item);
 }
 
 void navigate(Item* root) {

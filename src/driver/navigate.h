@@ -6,6 +6,6 @@ struct Item;
 // Browses from the root item until the user quits; never returns.
 [[noreturn]] void navigate(Item* root);
 
-// Interactive set-up (terminal, status-row messages, the resize, suspend
-// and yank hooks).
+// Interactive set-up (terminal, status-row messages, the resize and suspend
+// hooks, the hooks of the commands above the page view).
 void interactive_setup();

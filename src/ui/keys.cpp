@@ -18,6 +18,7 @@ struct Browse {
     Item* page;
     int64_t step; // the page step, taken once per run
     CText pattern;
+    Command command; // the one being run
 };
 
 struct Outcome {
@@ -32,8 +33,6 @@ constexpr Outcome stay{false, nullptr};
 constexpr Outcome leave_for(Item* next) {
     return {true, next};
 }
-
-void (*yank_hook)(const Item&) = nullptr;
 
 Item& highlighted(const Browse& b) {
     const Dir& dir = *b.page->dir;
@@ -154,15 +153,8 @@ Outcome item_uri(Browse& b) {
     return stay;
 }
 
-Outcome yank_page(Browse& b) {
-    if (yank_hook) yank_hook(*b.page);
-    return stay;
-}
-
-Outcome yank_item(Browse& b) {
-    if (yank_hook) yank_hook(highlighted(b));
-    return stay;
-}
+// The commands the driver supplies (set_command_hook).
+Outcome run_hook(Browse& b);
 
 Outcome show_help(Browse& b) {
     help_item.parent = b.page;
@@ -226,12 +218,12 @@ constexpr KeyBinding bindings[] = {
      {{"Y", "'Y'"}},
      "yank page URI to external program.",
      HelpPart::first,
-     yank_page},
+     run_hook},
     {Command::yank_item,
      {{"y", "'y'"}},
      "yank item URI to external program.",
      HelpPart::first,
-     yank_item},
+     run_hook},
     {Command::help, {{"?", "'?'"}}, "show this help.", HelpPart::first, show_help},
     {Command::quit,
      {{"\x04", "^D"},
@@ -310,6 +302,18 @@ constexpr auto help_text = [] {
     return text;
 }();
 
+// hooks[i] is the hook of bindings[i].
+CommandHook hooks[std::size(bindings)] = {};
+
+Outcome run_hook(Browse& b) {
+    for (size_t i = 0; i < std::size(bindings); i++) {
+        if (bindings[i].command != b.command || !hooks[i]) continue;
+        Item* next = hooks[i](b.page);
+        return next ? leave_for(next) : stay;
+    }
+    return stay;
+}
+
 } // namespace
 
 const std::span<const KeyBinding> key_table{bindings};
@@ -323,13 +327,14 @@ Item help_item = [] {
     return item;
 }();
 
-void set_yank_hook(void (*hook)(const Item&)) {
-    yank_hook = hook;
+void set_command_hook(Command command, CommandHook hook) {
+    for (size_t i = 0; i < std::size(bindings); i++)
+        if (bindings[i].command == command) hooks[i] = hook;
 }
 
 Item* browse_page(Item* page) {
     if (!page || !page->dir) return nullptr;
-    Browse run{page, term_lines() > 3 ? term_lines() - 2 : 1, nullptr};
+    Browse run{page, term_lines() > 3 ? term_lines() - 2 : 1, nullptr, Command::none};
     KeyDecoder keys;
     for (;;) {
         int c = read_key();
@@ -340,6 +345,7 @@ Item* browse_page(Item* page) {
         if (command == Command::none) continue;
         for (const KeyBinding& b : key_table) {
             if (b.command != command) continue;
+            run.command = command;
             Outcome outcome = b.run(run);
             if (outcome.leave) return outcome.next;
             break;

@@ -53,7 +53,11 @@ extern Item help_item;
 // without a menu). The item returned is never the caller's to free.
 Item* browse_page(Item* page);
 
-// What the yank keys do with the page or the highlighted item; nullptr
-// (the default) does nothing. The driver sets it: starting programs is
-// above the page view.
-void set_yank_hook(void (*hook)(const Item& item));
+// A command above the page view (it starts programs, fetches or writes
+// files), which the driver supplies: run on the page, it returns the item
+// to open next, or nullptr to stay on the page.
+using CommandHook = Item* (*)(Item* page);
+
+// Sets the hook of a command whose table entry runs the driver's hook (the
+// yank commands); nullptr, the default, makes the command do nothing.
+void set_command_hook(Command command, CommandHook hook);
