@@ -10,7 +10,7 @@ struct Item;
 // fills item's type, selector, display, host, port and extra (a search
 // query), its strings pointing into rest. Returns false when rest is
 // malformed.
-bool parse_url(char* rest, Item* item);
+[[nodiscard]] bool parse_url(char* rest, Item* item);
 
 // The URL grammar on rest (the text after the scheme inside url_copy),
 // cutting it in place. Returns the new root item, owned by the caller, its

@@ -22,4 +22,4 @@ void append_uri_text(std::string& out, const char* text);
 // Where the host begins in url: after "gopher://", or at the start when url
 // has no "://". nullptr for any other scheme, whose length (the text before
 // "://") goes to *scheme_len.
-char* after_scheme(char* url, int* scheme_len);
+[[nodiscard]] char* after_scheme(char* url, int* scheme_len);
