@@ -1,5 +1,6 @@
 #include "driver/cleanup.h"
 
+#include "driver/commands.h"
 #include "driver/state.h"
 #include "items/item.h"
 #include "ui/term.h"
@@ -8,6 +9,7 @@ std::unique_ptr<Item> root_item;
 
 void exit_cleanup() {
     release_item(root_item.get());
+    release_detached_items();
     remove_tmpdir();
     root_item.reset();
     url_copy.reset();

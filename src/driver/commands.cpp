@@ -67,6 +67,10 @@ void replace_menu(Item* page, Item* fresh) {
 
 } // namespace
 
+void adopt_detached(Item* page) {
+    reparent_detached(page, page);
+}
+
 bool inside(const Item* item, const Item* tree) {
     if (!item || !tree->dir) return false;
     const Dir& dir = *tree->dir;

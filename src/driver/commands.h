@@ -31,6 +31,10 @@ Item* remove_highlighted_bookmark(Item* page);
 // Whether item lies in the tree below tree (tree itself excluded).
 bool inside(const Item* item, const Item* tree);
 
+// Before page's menu is released: the items owned here that were opened
+// from inside it are given page as their parent.
+void adopt_detached(Item* page);
+
 // Releases the items owned here (removing their files in the temporary
 // directory); for the exit clean-up.
 void release_detached_items();

@@ -7,8 +7,10 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "actions/bookmarks.h"
 #include "actions/external.h"
 #include "actions/open.h"
+#include "driver/commands.h"
 #include "driver/signals.h"
 #include "driver/state.h"
 #include "items/item.h"
@@ -56,16 +58,6 @@ void page_text(const char* text) {
     on_resize(SIGWINCH);
 }
 
-// Releasing a search item's results frees every page inside them; nothing
-// may point into them afterwards.
-bool inside(const Item* item, const Item* tree) {
-    if (!item || !tree->dir) return false;
-    const Dir& dir = *tree->dir;
-    for (uint64_t i = 0; i < dir.count; i++)
-        if (item == &dir.items[i] || inside(item, &dir.items[i])) return true;
-    return false;
-}
-
 Item* yank_page(Item* page) {
     yank_uri(*page);
     return nullptr;
@@ -74,6 +66,36 @@ Item* yank_page(Item* page) {
 Item* yank_item(Item* page) {
     yank_uri(page->dir->items[page->dir->cursor]);
     return nullptr;
+}
+
+Item* go_to(Item* page) {
+    return go_to_url(page);
+}
+
+// A page fetched again is drawn again; so is the page after a failure,
+// whose message covered the status bar.
+Item* reload(Item* page) {
+    (void)reload_page(page);
+    draw_page(page);
+    return nullptr;
+}
+
+Item* bookmark_item(Item* page) {
+    add_bookmark(page->dir->items[page->dir->cursor]);
+    return nullptr;
+}
+
+Item* bookmark_page(Item* page) {
+    add_bookmark(*page);
+    return nullptr;
+}
+
+Item* show_bookmarks(Item* page) {
+    return bookmarks_page(page);
+}
+
+Item* remove_bookmark_here(Item* page) {
+    return remove_highlighted_bookmark(page);
 }
 
 enum class Next { browse, back };
@@ -102,6 +124,7 @@ Next search(Item* current, Item*& previous) {
         if (inside(previous, current))
             previous = current->parent != current ? current->parent : nullptr;
         if (inside(displayed_page, current)) displayed_page = nullptr;
+        adopt_detached(current);
         release_item(current);
         current->extra = std::move(request);
     }
@@ -126,6 +149,12 @@ void interactive_setup() {
     set_suspend_hooks(term_restore, resume);
     set_command_hook(Command::yank_page, yank_page);
     set_command_hook(Command::yank_item, yank_item);
+    set_command_hook(Command::go_to_url, go_to);
+    set_command_hook(Command::reload, reload);
+    set_command_hook(Command::bookmark_item, bookmark_item);
+    set_command_hook(Command::bookmark_page, bookmark_page);
+    set_command_hook(Command::bookmarks, show_bookmarks);
+    set_command_hook(Command::remove_bookmark, remove_bookmark_here);
 }
 
 void navigate(Item* root) {

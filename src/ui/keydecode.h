@@ -29,6 +29,13 @@ enum class Command {
     item_uri,
     yank_page,
     yank_item,
+    go_to_url,
+    reload,
+    bookmark_item,
+    bookmark_page,
+    bookmarks,
+    remove_bookmark,
+    cancel_fetch, // acts only while a fetch runs; on a page it does nothing
 };
 
 // Decodes the keys of key_table (ui/keys.h), escape sequences included:

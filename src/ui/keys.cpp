@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <strings.h>
@@ -51,6 +52,17 @@ void jump_to_link(Item* page, Direction direction) {
     }
 }
 
+// Writes line_buf on the status row, where it stays until the status bar
+// is drawn again; no key is awaited.
+void show_line_buf() {
+    put_cap(Cap::save_pos);
+    put_cap(Cap::move, term_lines() - 1, 0);
+    put_cap(Cap::standout_on);
+    end_status_text(print_fitted(line_buf, term_columns()));
+    put_cap(Cap::restore_pos);
+    fflush(stdout);
+}
+
 void search_page(const char* pattern, Item* page, Direction direction) {
     if (!pattern || !page->dir) return;
     const Dir& dir = *page->dir;
@@ -63,17 +75,16 @@ void search_page(const char* pattern, Item* page, Direction direction) {
             return;
         }
     }
+    // Said at once, so that a search that moved nothing is told apart from
+    // a key that was lost.
+    snprintf(line_buf, line_buf_size, "Not found: %s", pattern);
+    show_line_buf();
 }
 
 void show_uri(const Item& item) {
     if (item.type == 0 || item.type == 'i') return;
-    put_cap(Cap::save_pos);
-    put_cap(Cap::move, term_lines() - 1, 0);
-    put_cap(Cap::standout_on);
     format_item_uri(item, line_buf, line_buf_size);
-    end_status_text(print_fitted(line_buf, term_columns()));
-    put_cap(Cap::restore_pos);
-    fflush(stdout);
+    show_line_buf();
 }
 
 // What the commands do, in the order of the table below.
@@ -161,6 +172,10 @@ Outcome show_help(Browse& b) {
     return leave_for(&help_item);
 }
 
+Outcome nothing(Browse&) {
+    return stay;
+}
+
 Outcome quit(Browse&) {
     return leave_for(nullptr);
 }
@@ -233,6 +248,29 @@ constexpr KeyBinding bindings[] = {
      "exit tolm.",
      HelpPart::first,
      quit},
+    {Command::go_to_url, {{"o", "'o'"}}, "go to a URL.", HelpPart::appended, run_hook},
+    {Command::reload, {{"r", "'r'"}}, "reload current page.", HelpPart::appended, run_hook},
+    {Command::bookmark_item,
+     {{"a", "'a'"}},
+     "bookmark highlighted item.",
+     HelpPart::appended,
+     run_hook},
+    {Command::bookmark_page,
+     {{"A", "'A'"}},
+     "bookmark current page.",
+     HelpPart::appended,
+     run_hook},
+    {Command::bookmarks, {{"B", "'B'"}}, "show bookmarks.", HelpPart::appended, run_hook},
+    {Command::remove_bookmark,
+     {{"d", "'d'"}},
+     "remove highlighted bookmark (bookmarks page).",
+     HelpPart::appended,
+     run_hook},
+    {Command::cancel_fetch,
+     {{"z", "'z'"}, {"\x07", "^G"}},
+     "cancel a fetch in progress.",
+     HelpPart::appended,
+     nothing},
 };
 
 // The decoder's assumptions about the keys, checked while compiling.

@@ -47,6 +47,15 @@ const std::string kHelpText = "Commands:\n"
                               "'y': yank item URI to external program.\n"
                               "'?': show this help.\n"
                               "^D, 'q': exit tolm.\n";
+// What the help page says after those 565 bytes, about the keys added since.
+const std::string kHelpAdded = "\n"
+                               "'o': go to a URL.\n"
+                               "'r': reload current page.\n"
+                               "'a': bookmark highlighted item.\n"
+                               "'A': bookmark current page.\n"
+                               "'B': show bookmarks.\n"
+                               "'d': remove highlighted bookmark (bookmarks page).\n"
+                               "'z', ^G: cancel a fetch in progress.\n";
 
 // How tolm draws an item on a menu row.
 std::string row_of(char type, const std::string& display) {
@@ -196,8 +205,7 @@ TEST_F(NavigateTest, TextsAndHelpReachThePagerAndThePageComesBack) {
 
     s->keys("?");
     ASSERT_SCREEN(*s, s->redrawn() && s->screen().dump() == before && page_exists(1));
-    EXPECT_EQ(page(1), kHelpText);
-    EXPECT_EQ(page(1).size(), 565u);
+    EXPECT_EQ(page(1), kHelpText + kHelpAdded);
     // The text is cached: opening it again asks nobody.
     s->keys("\r");
     ASSERT_SCREEN(*s, s->redrawn() && s->screen().dump() == before && page_exists(2));

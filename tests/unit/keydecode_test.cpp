@@ -78,8 +78,8 @@ TEST(KeydecodeTest, BytesThatEndASequenceAreSwallowed) {
         {"\x1b[2~j", {C::none, C::none, C::none, C::none, C::down}},
         {"\x1b[3~", {C::none, C::none, C::none, C::none}},
         // The ESC that ends a sequence starts none: "[A" are plain keys.
-        {"\x1b[1\x1b[A", {C::none, C::none, C::none, C::none, C::none, C::none}},
-        {"\x1b[[A", {C::none, C::none, C::none, C::none}},
+        {"\x1b[1\x1b[A", {C::none, C::none, C::none, C::none, C::none, C::bookmark_page}},
+        {"\x1b[[A", {C::none, C::none, C::none, C::bookmark_page}},
         {"\x1b\x1b\x1b[B", {C::none, C::quit, C::none, C::none, C::down}},
     };
     for (const auto& c : cases) {
