@@ -214,7 +214,10 @@ bool load_bookmarks(Item* page) {
     }
     release_item(page);
     page->raw = std::move(text);
-    return parse_menu(page) != 0;
+    // The parser's result is the page's type, which the caller may not
+    // have set yet: whether a menu was built is what counts.
+    (void)parse_menu(page);
+    return page->dir != nullptr;
 }
 
 bool remove_bookmark(const Item& page, size_t index) {
