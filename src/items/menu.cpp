@@ -34,7 +34,7 @@ char* next_field(char** cursor, const char* separators) {
 // Whether the line [line, nl) holds at least three TABs.
 bool has_fields(const char* line, const char* nl) {
     for (int tabs = 0; tabs < 3; tabs++) {
-        line = static_cast<const char*>(memchr(line, '\t', nl - line));
+        line = static_cast<const char*>(memchr(line, '\t', static_cast<size_t>(nl - line)));
         if (!line) return false;
         line++;
     }
@@ -46,7 +46,7 @@ bool has_fields(const char* line, const char* nl) {
 // of a million lines.
 char* tab_field(char** cursor, char* nl) {
     char* start = *cursor;
-    char* tab = static_cast<char*>(memchr(start, '\t', nl - start));
+    char* tab = static_cast<char*>(memchr(start, '\t', static_cast<size_t>(nl - start)));
     if (!tab) {
         *cursor = nl;
         return start;
@@ -62,7 +62,7 @@ int parse_menu(Item* item) {
     char* text = item->raw.get();
     char* end = text + strlen(text);
     uint64_t count = 0;
-    for (const char* p = text; (p = static_cast<const char*>(memchr(p, '\n', end - p))); p++)
+    for (const char* p = text; (p = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)))); p++)
         count++;
     if (count == 0) {
         show_status("Couldn't parse dir item");
@@ -87,7 +87,7 @@ int parse_menu(Item* item) {
     for (uint64_t j = 0; j < count; j++) {
         Item& it = items[j];
         char* line = cursor;
-        char* nl = static_cast<char*>(memchr(line, '\n', end - line));
+        char* nl = static_cast<char*>(memchr(line, '\n', static_cast<size_t>(end - line)));
         if (!has_fields(line, nl)) {
             *nl = '\0';
             it.display = line;

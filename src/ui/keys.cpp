@@ -58,7 +58,7 @@ void show_line_buf() {
     put_cap(Cap::save_pos);
     put_cap(Cap::move, term_lines() - 1, 0);
     put_cap(Cap::standout_on);
-    end_status_text(print_fitted(line_buf, term_columns()));
+    end_status_text(print_fitted(line_buf, static_cast<size_t>(term_columns())));
     put_cap(Cap::restore_pos);
     fflush(stdout);
 }

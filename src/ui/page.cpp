@@ -35,7 +35,7 @@ namespace {
 void draw_item_line(const Item& item) {
     snprintf(line_buf, line_buf_size, "%s %s", type_tag(item.type),
              item.display ? item.display : "");
-    print_fitted(line_buf, term_columns());
+    print_fitted(line_buf, static_cast<size_t>(term_columns()));
     fputc('\r', stdout);
 }
 
@@ -56,7 +56,7 @@ void write_status_bar(const Item& page) {
     else
         snprintf(line_buf, line_buf_size, "%3lld%%| %s:%s/%c%s", percent, host, port, page.type,
                  selector);
-    end_status_text(print_fitted(line_buf, term_columns()));
+    end_status_text(print_fitted(line_buf, static_cast<size_t>(term_columns())));
     put_cap(Cap::restore_pos);
 }
 

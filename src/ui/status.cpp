@@ -78,8 +78,9 @@ void show_status_line(const char* format, ...) {
     // The suffix follows a message that left room for a character of it
     // and the NUL; a cut message has none.
     if (n >= 0 && static_cast<size_t>(n) + 2 <= line_buf_size)
-        snprintf(line_buf + n, line_buf_size - n, " [Press a key to continue \xE2\x98\x83]");
-    end_status_text(print_fitted(line_buf, term_columns()));
+        snprintf(line_buf + n, line_buf_size - static_cast<size_t>(n),
+                 " [Press a key to continue \xE2\x98\x83]");
+    end_status_text(print_fitted(line_buf, static_cast<size_t>(term_columns())));
     put_cap(Cap::restore_pos);
     fflush(stdout);
     read_key();

@@ -42,7 +42,8 @@ uint16_t closed_port() {
 
 std::string printable(const std::string& s) {
     std::string out;
-    for (unsigned char c : s) {
+    for (char ch : s) {
+        auto c = static_cast<unsigned char>(ch);
         if (c == '\n')
             out += "\\n\n";
         else if (c == '\r')
@@ -116,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"LongChunked",
                  {std::string(3000, 'a') + "\r\n", std::string(3000, 'b') + "\r\n.\r\n"},
                  std::string(3000, 'a') + "\r\n" + std::string(3000, 'b') + "\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // The terminator ends the response: tolm must not wait for the server to
 // close the connection.
@@ -193,7 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
         MenuCase{"NoTerminator", "1One\t/1\th\t70\r\n0Two\t/2\th\t70\r\n", "Dir+One\nTxt+Two\n"},
         MenuCase{"UnterminatedLastLineIsNoItem", "1One\t/1\th\t70\r\n0Tw", "Dir+One\n"},
         MenuCase{"EmptyDisplay", "1\t/1\th\t70\r\n.\r\n", "Dir+\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(BatchTest, UrlWithoutPathListsTheRootMenu) {
     server_.on("", Script::send("iroot menu\t\tnull.host\t1\r\n.\r\n"));
@@ -260,7 +261,7 @@ TEST_P(SilentTypeTest, PrintsNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Batch, SilentTypeTest, ::testing::Values('2', '3', '8', 'T'),
-                         [](const auto& info) { return std::string(1, info.param); });
+                         [](const auto& test) { return std::string(1, test.param); });
 
 class DownloadTypeTest : public BatchTest, public ::testing::WithParamInterface<char> {};
 
@@ -279,8 +280,8 @@ TEST_P(DownloadTypeTest, CopiesByteForByte) {
 INSTANTIATE_TEST_SUITE_P(Batch, DownloadTypeTest,
                          ::testing::Values('4', '5', '6', '9', 'I', 'g', 'h', 'i', '+', 's', 'd',
                                            '['),
-                         [](const auto& info) {
-                             char c = info.param;
+                         [](const auto& test) {
+                             char c = test.param;
                              if (c == '+') return std::string("plus");
                              if (c == '[') return std::string("bracket");
                              return std::string(1, c);
@@ -308,8 +309,8 @@ TEST_P(UnsupportedTypeTest, ReportsTypeOnStderr) {
 INSTANTIATE_TEST_SUITE_P(Batch, UnsupportedTypeTest,
                          ::testing::Values(':', ';', '<', '=', '>', '?', '@', 'A', 'H', 'J', 'M',
                                            'S', 'U', 'Z'),
-                         [](const auto& info) {
-                             char c = info.param;
+                         [](const auto& test) {
+                             char c = test.param;
                              if (c >= 'A' && c <= 'Z') return std::string(1, c);
                              return "code" + std::to_string(static_cast<int>(c));
                          });
@@ -358,7 +359,7 @@ INSTANTIATE_TEST_SUITE_P(
         FatalCase{"EmptyArgument", {""}, "Can't parse url\n"},
         FatalCase{"UnclosedBracket", {"gopher://[::1/1"}, "Can't parse url\n"},
         FatalCase{"PortAtEnd", {"gopher://host:"}, "Can't parse url\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(BatchTest, ConnectionRefused) {
     uint16_t port = closed_port();
@@ -408,7 +409,7 @@ INSTANTIATE_TEST_SUITE_P(Batch, EmptyResponseTest,
                                            EmptyCase{"TextNothing", '0', ""},
                                            EmptyCase{"TextTerminatorOnly", '0', ".\r\n"},
                                            EmptyCase{"SearchNothing", '7', ""}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(BatchTest, ResetWhileReadingMenu) {
     server_.on("/m", Script::reset_after("1One\t/1\th\t70\r\n", milliseconds(200)));
@@ -505,7 +506,7 @@ INSTANTIATE_TEST_SUITE_P(Batch, SignalTest,
                                            SignalCase{"TermText", SIGTERM, '0'},
                                            SignalCase{"TermDownload", SIGTERM, '9'},
                                            SignalCase{"IntDownload", SIGINT, '9'}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // ---------------------------------------------------------------- a reader that goes away
 

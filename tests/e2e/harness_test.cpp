@@ -73,7 +73,7 @@ TEST(ScreenTest, RepliesGoToTheReplyFd) {
     s.feed("\x1b[5;7H\x1b[6n"); // cursor position report
     char buf[32] = {};
     ssize_t n = read(p[0], buf, sizeof buf - 1);
-    EXPECT_EQ(std::string(buf, n > 0 ? n : 0), "\x1b[5;7R");
+    EXPECT_EQ(std::string(buf, n > 0 ? static_cast<size_t>(n) : 0), "\x1b[5;7R");
     close(p[0]);
     close(p[1]);
 }
@@ -195,7 +195,7 @@ std::string ask(uint16_t port, const std::string& request, bool close_after = tr
     std::string answer;
     char buf[4096];
     for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
-        answer.append(buf, n);
+        answer.append(buf, static_cast<size_t>(n));
     if (close_after) close(fd);
     return answer;
 }
@@ -229,7 +229,7 @@ TEST(FakeServerTest, ResetIsSeenByTheClient) {
     std::string got;
     ssize_t n;
     while ((n = read(fd, buf, sizeof buf)) > 0)
-        got.append(buf, n);
+        got.append(buf, static_cast<size_t>(n));
     EXPECT_EQ(got, "data");
     EXPECT_EQ(n, -1);
     EXPECT_EQ(errno, ECONNRESET);

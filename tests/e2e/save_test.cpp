@@ -401,10 +401,11 @@ TEST_F(SaveTest, RemoteLoginsAndLinksArePlumbed) {
         "telnet://user@host:23", "telnet://@bbs:23", "tn3270://ibm@mainframe:2323",
         "tn3270://@mainframe:23", "https://example.org/page"};
     for (int row = 0; row < 5; ++row) {
-        SCOPED_TRACE(expected[row]);
+        const std::string& uri = expected[static_cast<size_t>(row)];
+        SCOPED_TRACE(uri);
         s->keys(row == 0 ? "\r" : "j\r");
         ASSERT_SCREEN(*s, plumbed().size() == static_cast<size_t>(row + 1) &&
-                              s->status().rfind("Plumbed \"" + expected[row] + "\"", 0) == 0);
+                              s->status().rfind("Plumbed \"" + uri + "\"", 0) == 0);
         s->keys(" ");
         ASSERT_SCREEN(*s, back_on_page(*s, row));
     }

@@ -639,7 +639,7 @@ INSTANTIATE_TEST_SUITE_P(Terminal, EndingSignalTest,
                          ::testing::Values(EndingSignal{"Term", SIGTERM, 143},
                                            EndingSignal{"Int", SIGINT, 130},
                                            EndingSignal{"Hup", SIGHUP, 129}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(TerminalTest, UnknownTerminalTypeEndsWithTheLibraryMessage) {
     server_.on("", Script::send(long_menu(3, server_.port())));

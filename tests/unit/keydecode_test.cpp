@@ -12,8 +12,8 @@ using C = Command;
 
 std::vector<Command> decode(KeyDecoder& keys, const std::string& bytes) {
     std::vector<Command> out;
-    for (unsigned char b : bytes)
-        out.push_back(keys.feed(b));
+    for (char b : bytes)
+        out.push_back(keys.feed(static_cast<unsigned char>(b)));
     return out;
 }
 
