@@ -62,7 +62,8 @@ int parse_menu(Item* item) {
     char* text = item->raw.get();
     char* end = text + strlen(text);
     uint64_t count = 0;
-    for (const char* p = text; (p = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)))); p++)
+    for (const char* p = text;
+         (p = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)))); p++)
         count++;
     if (count == 0) {
         show_status("Couldn't parse dir item");

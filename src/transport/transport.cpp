@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #if defined(__GLIBC__)
@@ -139,8 +140,7 @@ int connect_server(const char* host, const char* port, Connection* conn) {
 int send_selector(Connection* conn, const char* selector) {
     size_t len = strlen(selector);
     char* line = static_cast<char*>(alloc_or_die(len + 3));
-    memcpy(line, selector, len);
-    memcpy(line + len, "\r\n", 3);
+    snprintf(line, len + 3, "%s\r\n", selector);
     const char* p = line;
     size_t left = len + 2;
     ssize_t w;

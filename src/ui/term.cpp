@@ -57,7 +57,8 @@ const char* cap_string(Cap cap) {
 void put_cap(Cap cap, int p1, int p2) {
     if (termset != 0) return;
     const char* s = cap_string(cap);
-    if (!s || s == reinterpret_cast<const char*>(-1)) return;
+    // terminfo marks a cancelled capability with (char*)-1.
+    if (!s || s == reinterpret_cast<const char*>(-1)) return; // NOLINT(performance-no-int-to-ptr)
     // putp writes straight to the descriptor in this library; tputs with
     // putchar keeps capabilities in order with the text in stdout's buffer.
     const char* expanded = tparm(s, p1, p2, 0, 0, 0, 0, 0, 0, 0);

@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memcpy(raw, data, size);
     raw[size] = '\0';
     const char* end = raw + strlen(raw);
-    uint64_t newlines = std::count(static_cast<const char*>(raw), end, '\n');
+    auto newlines = static_cast<uint64_t>(std::count(static_cast<const char*>(raw), end, '\n'));
 
     Item page;
     page.type = '1';
