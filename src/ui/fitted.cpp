@@ -10,7 +10,7 @@ bool hidden_char(wchar_t wc) {
     if (wcwidth(wc) < 0) return true;
     // Format characters print as nothing yet reorder or hide the text
     // around them: bidi controls, zero-width characters, tags.
-    auto c = static_cast<unsigned long>(wc);
+    auto c = static_cast<char32_t>(wc);
     return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x200E ||
            c == 0x200F || c == 0x061C || (c >= 0x200B && c <= 0x200D) || c == 0x2060 ||
            c == 0xFEFF || (c >= 0xE0000 && c <= 0xE007F);

@@ -531,7 +531,7 @@ TEST_F(BatchTest, ReaderGoesAwayDuringLargeDownload) {
 // once on standard error and still ends with status 0.
 TEST_F(BatchTest, LargeListingIsWholeAndUnwritableOutputIsReportedOnce) {
     std::string menu;
-    for (int i = 0; i < 4000; ++i)
+    for (size_t i = 0; i < 4000; ++i)
         menu += "1Entry number " + std::to_string(i) + " " + std::string(i % 97, 'x') +
                 "\t/e\th\t70\r\n";
     server_.on("/m", Script::send(menu + ".\r\n"));
