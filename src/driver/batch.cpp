@@ -13,7 +13,7 @@
 namespace {
 
 // A pipe's capacity (64 KiB on Linux).
-constexpr size_t pipe_capacity = 64 * 1024;
+constexpr size_t pipe_capacity = size_t{64} * 1024;
 
 // Output goes out through write_all rather than stdio, so that a reader
 // that stops reading cannot hold the program in a write that no signal
