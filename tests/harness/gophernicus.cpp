@@ -24,20 +24,24 @@ namespace {
 
 constexpr const char* kGophernicus = "/usr/sbin/gophernicus";
 
-// A port that was free a moment ago.
-uint16_t free_port() {
+// A socket bound to a free port of 127.0.0.1, not listening: while it is
+// open no other program is given the port, but socat (which also asks for
+// SO_REUSEADDR) can listen on it. -1 on failure.
+int hold_free_port(uint16_t* port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
+    socklen_t len = sizeof a;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        close(fd);
+        return -1;
     }
-    close(fd);
-    return port;
+    *port = ntohs(a.sin_port);
+    return fd;
 }
 
 int connect_loopback(uint16_t port) {
@@ -136,7 +140,8 @@ std::string Gophernicus::url(const std::string& path) const {
     make_world_readable(root_);
 
     for (int attempt = 0; attempt < 5; ++attempt) {
-        port_ = free_port();
+        int holder = hold_free_port(&port_);
+        if (holder < 0) return ::testing::AssertionFailure() << "bind: " << strerror(errno);
         std::string p = std::to_string(port_);
         std::string listen = "TCP-LISTEN:" + p + ",bind=127.0.0.1,reuseaddr,fork";
         std::string exec = std::string("EXEC:'") + kGophernicus + " -h 127.0.0.1 -p " + p + " -r " +
@@ -170,7 +175,10 @@ std::string Gophernicus::url(const std::string& path) const {
             execv(argv[0], argv.data());
             _exit(127);
         }
-        if (pid < 0) return ::testing::AssertionFailure() << "fork: " << strerror(errno);
+        if (pid < 0) {
+            close(holder);
+            return ::testing::AssertionFailure() << "fork: " << strerror(errno);
+        }
         setpgid(pid, pid);
         pgid_ = pid;
 
@@ -184,10 +192,12 @@ std::string Gophernicus::url(const std::string& path) const {
             int fd = connect_loopback(port_);
             if (fd >= 0) {
                 close(fd);
+                close(holder);
                 return ::testing::AssertionSuccess();
             }
             usleep(20000);
         }
+        close(holder);
         if (!exited) {
             kill(-pid, SIGKILL);
             waitpid(pid, nullptr, 0);
