@@ -5,11 +5,8 @@
 #include "pty_run.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <csignal>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace tolmtest;
@@ -25,19 +22,6 @@ std::string binary_payload() {
         for (int b = 0; b < 256; ++b)
             s += static_cast<char>((b * 7 + round) & 0xFF);
     return s + "\r\n.\r\n";
-}
-
-// A port on 127.0.0.1 where nothing listens.
-uint16_t closed_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
 }
 
 std::string printable(const std::string& s) {
@@ -60,15 +44,11 @@ std::string printable(const std::string& s) {
     return out;
 }
 
-class BatchTest : public ::testing::Test {
+class BatchTest : public TolmTest {
   protected:
-    void SetUp() override { before_ = tolm_tmpdirs(); }
-    void TearDown() override { expect_no_new_tmpdirs(before_); }
-
     BatchResult run(const std::string& url) { return run_batch({url}); }
 
     FakeServer server_;
-    std::vector<std::string> before_;
 };
 
 #define EXPECT_EXIT_CODE(result, expected)                                                         \
@@ -152,8 +132,6 @@ TEST_P(MenuTest, ListsOneLinePerItem) {
         BatchResult r = run_batch({server.url(std::string("/") + type + "/menu")});
         EXPECT_EXIT_CODE(r, 0);
         EXPECT_EQ(printable(r.out), printable(c.expected));
-        // The independent computation agrees with the hand-written table.
-        EXPECT_EQ(printable(expected_listing(c.menu)), printable(c.expected));
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(server.raw_requests(), std::vector<std::string>{"/menu\r\n"});
     }
@@ -326,12 +304,7 @@ void PrintTo(const FatalCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class FatalTest : public ::testing::TestWithParam<FatalCase> {
-  protected:
-    void SetUp() override { before_ = tolm_tmpdirs(); }
-    void TearDown() override { expect_no_new_tmpdirs(before_); }
-    std::vector<std::string> before_;
-};
+class FatalTest : public TolmTest, public ::testing::WithParamInterface<FatalCase> {};
 
 TEST_P(FatalTest, MessageAndStatusOne) {
     const FatalCase& c = GetParam();
@@ -362,7 +335,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(BatchTest, ConnectionRefused) {
-    uint16_t port = closed_port();
+    RefusedPort refused;
+    const uint16_t port = refused.port();
     for (const char* path : {"/1/x", "/0/x", "/9/x"}) {
         SCOPED_TRACE(path);
         BatchResult r = run("gopher://127.0.0.1:" + std::to_string(port) + path);
@@ -373,10 +347,14 @@ TEST_F(BatchTest, ConnectionRefused) {
     }
 }
 
+// A first label longer than the 63 bytes a name may have: the resolver
+// refuses the name without sending a query, so the answer comes at once
+// whether or not a name server can be reached.
 TEST_F(BatchTest, UnresolvableHost) {
-    BatchResult r = run("gopher://no-such-host.invalid:7070/1/x");
+    const std::string host = std::string(64, 'x') + ".test";
+    BatchResult r = run("gopher://" + host + ":7070/1/x");
     EXPECT_EXIT_CODE(r, 0);
-    const std::string prefix = "Can't resolve hostname \"no-such-host.invalid\": ";
+    const std::string prefix = "Can't resolve hostname \"" + host + "\": ";
     EXPECT_EQ(r.err.substr(0, prefix.size()), prefix) << r.transcript;
     EXPECT_GT(r.err.size(), prefix.size() + 1) << "no error text";
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "not exactly one line\n" << r.transcript;
@@ -481,20 +459,20 @@ class SignalTest : public BatchTest, public ::testing::WithParamInterface<Signal
 TEST_P(SignalTest, EndsWith128PlusSignal) {
     const SignalCase& c = GetParam();
     server_.on("/hold", Script::silent());
+    const std::vector<std::string> before = tolm_tmpdirs();
     RunOptions opts;
     opts.args = {server_.url(std::string("/") + c.type + "/hold")};
     PtyRun run(opts);
     ASSERT_TRUE(server_.wait_for_requests(1, deadline())) << run.transcript();
-    // Let it reach its read of the response.
-    run.pump_for(milliseconds(50));
+    // The signal comes while it waits for the response.
+    ASSERT_TRUE(run.pump_until([&] { return run.idle(); })) << run.transcript();
     bool fresh_dir = false;
     for (const auto& d : tolm_tmpdirs())
-        fresh_dir |= std::find(before_.begin(), before_.end(), d) == before_.end();
+        fresh_dir |= std::find(before.begin(), before.end(), d) == before.end();
     EXPECT_TRUE(fresh_dir) << "no temporary directory while running";
     run.signal(c.sig);
-    ASSERT_TRUE(run.wait_exit(scaled(milliseconds(1000))))
-        << "did not end within a second of the signal\n"
-        << run.transcript();
+    // The server stays silent: without the signal the run would never end.
+    ASSERT_TRUE(run.wait_exit()) << "did not end after the signal\n" << run.transcript();
     EXPECT_TRUE(run.status().exited && run.status().code == 128 + c.sig) << run.transcript();
     EXPECT_EQ(run.out(), "");
 }

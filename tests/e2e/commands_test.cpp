@@ -18,15 +18,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string row_of(char type, const std::string& display) {
-    return expected_tag(static_cast<unsigned char>(type)) + " " + display;
-}
-
-class CommandsTest : public ::testing::Test {
+class CommandsTest : public InteractiveTest {
   protected:
-    void SetUp() override { before_ = tolm_tmpdirs(); }
-    void TearDown() override { expect_no_new_tmpdirs(before_); }
-
     std::string port() const { return std::to_string(server_.port()); }
     std::string line(char type, const std::string& display, const std::string& selector) const {
         return menu_line(type, display, selector, "127.0.0.1", port());
@@ -34,32 +27,22 @@ class CommandsTest : public ::testing::Test {
     std::string bar(const std::string& path) const { return "100%| 127.0.0.1:" + port() + path; }
     std::string bookmarks() const { return read_file(dir_.file("data/tolm/bookmarks")); }
 
-    std::unique_ptr<Session> start(const std::string& path) {
+    Session& start(const std::string& path) {
         RunOptions o;
-        o.args = {server_.url(path)};
         o.env["XDG_DATA_HOME"] = dir_.file("data");
-        return std::make_unique<Session>(o);
+        return InteractiveTest::start(path, o);
     }
 
-    FakeServer server_;
     TempDir dir_{"/tmp/e2e-cmd-"};
-    std::vector<std::string> before_;
 };
-
-#define EXPECT_QUITS(s)                                                                            \
-    do {                                                                                           \
-        (s).keys("q");                                                                             \
-        ASSERT_TRUE((s).run().wait_exit()) << (s).dump();                                          \
-        EXPECT_TRUE((s).run().status().exited && (s).run().status().code == 0) << (s).dump();      \
-    } while (0)
 
 TEST_F(CommandsTest, GoToAUrlAndComeBack) {
     server_.on("/m", Script::send(line('0', "Text", "/t") + line('0', "Two", "/2") + ".\r\n"));
     server_.on("/other", Script::send(line('0', "Elsewhere", "/e") + ".\r\n"));
-    auto s = start("/1/m");
-    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Text")));
-    s->keys("j");
-    ASSERT_SCREEN(*s, s->highlight() == 1);
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")));
+    s.keys("j");
+    ASSERT_SCREEN(s, s.highlight() == 1);
 
     // Errors are messages; the run goes on.
     for (const auto& [url, message] : std::vector<std::pair<std::string, std::string>>{
@@ -67,68 +50,67 @@ TEST_F(CommandsTest, GoToAUrlAndComeBack) {
              {"127.0.0.1:/1/x", "Can't parse url"},
              {"gopher://[::1/1", "Can't parse url"}}) {
         SCOPED_TRACE(url);
-        s->keys("o");
-        ASSERT_SCREEN(*s, s->status() == "Go to URL (^D cancel):");
-        s->keys(url + "\n");
-        ASSERT_SCREEN(*s, s->status().rfind(message + " [Press a key", 0) == 0);
-        s->keys(" ");
-        ASSERT_SCREEN(*s, s->status() == bar("/1/m") || s->highlight_is(1, row_of('0', "Two")));
+        s.keys("o");
+        ASSERT_SCREEN(s, s.status() == "Go to URL (^D cancel):");
+        s.keys(url + "\n");
+        ASSERT_SCREEN(s, s.status().rfind(message + " [Press a key", 0) == 0);
+        s.keys(" ");
+        ASSERT_SCREEN(s, s.status() == bar("/1/m") || s.highlight_is(1, row_of('0', "Two")));
     }
 
-    s->keys("o");
-    ASSERT_SCREEN(*s, s->status() == "Go to URL (^D cancel):");
-    s->keys("127.0.0.1:" + port() + "/1/other\n");
-    ASSERT_SCREEN(*s,
-                  s->highlight_is(0, row_of('0', "Elsewhere")) && s->status() == bar("/1/other"));
-    s->keys("h");
-    ASSERT_SCREEN(*s, s->highlight_is(1, row_of('0', "Two")) && s->status() == bar("/1/m"));
+    s.keys("o");
+    ASSERT_SCREEN(s, s.status() == "Go to URL (^D cancel):");
+    s.keys("127.0.0.1:" + port() + "/1/other\n");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Elsewhere")) && s.status() == bar("/1/other"));
+    s.keys("h");
+    ASSERT_SCREEN(s, s.highlight_is(1, row_of('0', "Two")) && s.status() == bar("/1/m"));
     EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "/other"}));
-    EXPECT_QUITS(*s);
+    EXPECT_TRUE(s.quits());
 }
 
 TEST_F(CommandsTest, ReloadFetchesAgainAndKeepsTheLine) {
     server_.on("/m", Script::send(line('1', "Old one", "/sub") + line('0', "Old two", "/2") +
                                   line('0', "Old three", "/3") + ".\r\n"));
     server_.on("/sub", Script::send(line('0', "Inside", "/in") + ".\r\n"));
-    auto s = start("/1/m");
-    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('1', "Old one")));
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Old one")));
     // A sub-page cached before the reload is fetched anew after it.
-    s->keys("\n");
-    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Inside")));
-    s->keys("hjj");
-    ASSERT_SCREEN(*s, s->highlight_is(2, row_of('0', "Old three")));
+    s.keys("\n");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Inside")));
+    s.keys("hjj");
+    ASSERT_SCREEN(s, s.highlight_is(2, row_of('0', "Old three")));
 
     server_.on("/m", Script::send(line('1', "New one", "/sub") + line('0', "New two", "/2") +
                                   line('0', "New three", "/3") + ".\r\n"));
-    s->keys("r");
-    ASSERT_SCREEN(*s, s->highlight_is(2, row_of('0', "New three")) &&
-                          s->screen().row(0) == row_of('1', "New one"));
+    s.keys("r");
+    ASSERT_SCREEN(s, s.highlight_is(2, row_of('0', "New three")) &&
+                         s.screen().row(0) == row_of('1', "New one"));
 
     // A failed fetch leaves the page as it was.
     server_.on("/m", Script::send(""));
-    s->keys("r");
-    ASSERT_SCREEN(*s, s->status().rfind("Empty response from server [Press a key", 0) == 0);
-    s->keys(" ");
-    ASSERT_SCREEN(*s, s->highlight_is(2, row_of('0', "New three")) && s->status() == bar("/1/m"));
+    s.keys("r");
+    ASSERT_SCREEN(s, s.status().rfind("Empty response from server [Press a key", 0) == 0);
+    s.keys(" ");
+    ASSERT_SCREEN(s, s.highlight_is(2, row_of('0', "New three")) && s.status() == bar("/1/m"));
 
-    s->keys("gl");
-    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Inside")));
+    s.keys("gl");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Inside")));
     EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "/sub", "/m", "/m", "/sub"}));
-    EXPECT_QUITS(*s);
+    EXPECT_TRUE(s.quits());
 }
 
 TEST_F(CommandsTest, BookmarksAreAddedBrowsedAndRemoved) {
     server_.on("/m", Script::send(line('1', "Sub", "/sub") + line('0', "Text", "/t") + ".\r\n"));
     server_.on("/sub", Script::send(line('0', "Inside", "/in") + ".\r\n"));
-    auto s = start("/1/m");
-    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('1', "Sub")));
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Sub")));
 
-    s->keys("a");
-    ASSERT_SCREEN(*s, s->status().rfind("Bookmarked \"Sub\" [Press a key", 0) == 0);
-    s->keys(" a");
-    ASSERT_SCREEN(*s, s->status().rfind("Already in the bookmarks [Press a key", 0) == 0);
-    s->keys(" A");
-    ASSERT_SCREEN(*s, s->status().rfind("Bookmarked \"/m\" [Press a key", 0) == 0);
+    s.keys("a");
+    ASSERT_SCREEN(s, s.status().rfind("Bookmarked \"Sub\" [Press a key", 0) == 0);
+    s.keys(" a");
+    ASSERT_SCREEN(s, s.status().rfind("Already in the bookmarks [Press a key", 0) == 0);
+    s.keys(" A");
+    ASSERT_SCREEN(s, s.status().rfind("Bookmarked \"/m\" [Press a key", 0) == 0);
     const std::string sub_line = line('1', "Sub", "/sub");
     const std::string page_line = line('1', "/m", "/m");
     EXPECT_EQ(bookmarks(), sub_line + page_line);
@@ -138,36 +120,35 @@ TEST_F(CommandsTest, BookmarksAreAddedBrowsedAndRemoved) {
 
     // A line written by hand is shown as it is and kept.
     std::ofstream(dir_.file("data/tolm/bookmarks"), std::ios::app) << "my note\r\n";
-    s->keys(" jB");
-    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('1', "Sub")) &&
-                          s->screen().row(1) == row_of('1', "/m") &&
-                          s->screen().row(2) == " ? + my note");
-    s->keys("l");
-    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Inside")));
-    s->keys("h");
-    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('1', "Sub")));
-    s->keys("d");
-    ASSERT_SCREEN(*s,
-                  s->highlight_is(0, row_of('1', "/m")) && s->screen().row(1) == " ? + my note");
+    s.keys(" jB");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Sub")) &&
+                         s.screen().row(1) == row_of('1', "/m") &&
+                         s.screen().row(2) == " ? + my note");
+    s.keys("l");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Inside")));
+    s.keys("h");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Sub")));
+    s.keys("d");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "/m")) && s.screen().row(1) == " ? + my note");
     EXPECT_EQ(bookmarks(), page_line + "my note\r\n");
     // Back to the page where B was pressed, as it was left.
-    s->keys("h");
-    ASSERT_SCREEN(*s, s->highlight_is(1, row_of('0', "Text")) && s->status() == bar("/1/m"));
-    EXPECT_QUITS(*s);
+    s.keys("h");
+    ASSERT_SCREEN(s, s.highlight_is(1, row_of('0', "Text")) && s.status() == bar("/1/m"));
+    EXPECT_TRUE(s.quits());
 }
 
 TEST_F(CommandsTest, PageSearchWithoutAHitSaysSo) {
     server_.on("/m", Script::send(line('0', "Alpha", "/a") + line('0', "Beta", "/b") + ".\r\n"));
-    auto s = start("/1/m");
-    ASSERT_SCREEN(*s, s->highlight_is(0, row_of('0', "Alpha")));
-    s->keys("/gamma\n");
-    ASSERT_SCREEN(*s, s->status() == "Not found: gamma");
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Alpha")));
+    s.keys("/gamma\n");
+    ASSERT_SCREEN(s, s.status() == "Not found: gamma");
     // Without waiting for a key: the next key moves at once.
-    s->keys("j");
-    ASSERT_SCREEN(*s, s->highlight_is(1, row_of('0', "Beta")) && s->status() == bar("/1/m"));
-    s->keys("N");
-    ASSERT_SCREEN(*s, s->status() == "Not found: gamma");
-    EXPECT_QUITS(*s);
+    s.keys("j");
+    ASSERT_SCREEN(s, s.highlight_is(1, row_of('0', "Beta")) && s.status() == bar("/1/m"));
+    s.keys("N");
+    ASSERT_SCREEN(s, s.status() == "Not found: gamma");
+    EXPECT_TRUE(s.quits());
 }
 
 } // namespace

@@ -45,17 +45,15 @@ std::vector<MenuLine> menu_lines(const std::string& menu) {
     return lines;
 }
 
-class GophernicusTest : public ::testing::Test {
+class GophernicusTest : public TolmTest {
   protected:
     void SetUp() override {
-        before_ = tolm_tmpdirs();
         ASSERT_TRUE(
             server_.start(std::string(TOLM_SOURCE_DIR) + "/tests/data/gopherhole", add_binary));
         root_menu_ = server_.fetch("");
         ASSERT_GE(root_menu_.size(), 3u);
         ASSERT_EQ(root_menu_.substr(root_menu_.size() - 3), ".\r\n") << root_menu_;
     }
-    void TearDown() override { expect_no_new_tmpdirs(before_); }
 
     // The selector of the root menu's line with this display text.
     std::string selector_of(const std::string& display) {
@@ -75,7 +73,6 @@ class GophernicusTest : public ::testing::Test {
 
     Gophernicus server_;
     std::string root_menu_;
-    std::vector<std::string> before_;
 };
 
 TEST_F(GophernicusTest, RootMenuListing) {

@@ -45,6 +45,11 @@ inline std::string expected_tag(unsigned char type) {
     return (type >= '0' && type <= 'Z') ? "!  |" : " ? +";
 }
 
+// How the page draws an item on a menu row.
+inline std::string row_of(char type, const std::string& display) {
+    return expected_tag(static_cast<unsigned char>(type)) + " " + display;
+}
+
 // The listing of a menu response: the text up to the end-of-response line
 // when it ends with one, or up to the first NUL; one line per complete
 // line: the tag and the display text, or " ? +" and the whole line (CR

@@ -45,10 +45,9 @@ std::string payload(int seed) {
     return s;
 }
 
-class SaveTest : public ::testing::Test {
+class SaveTest : public InteractiveTest {
   protected:
     void SetUp() override {
-        before_ = tolm_tmpdirs();
         fs::create_directory(cwd());
         fs::create_directory(dir_.file("bin"));
         // Logs its argument last, after copying the file it names, so a
@@ -65,7 +64,6 @@ class SaveTest : public ::testing::Test {
                                                  dir_.file("paged.tmp") + "' '" +
                                                  dir_.file("paged") + "'\n");
     }
-    void TearDown() override { expect_no_new_tmpdirs(before_); }
 
     std::string cwd() const { return dir_.file("cwd"); }
     std::string in_cwd(const std::string& name) const { return cwd() + "/" + name; }
@@ -84,16 +82,16 @@ class SaveTest : public ::testing::Test {
         return "100%| 127.0.0.1:" + std::to_string(server_.port()) + "/1/m";
     }
 
-    std::unique_ptr<Session> start(const std::string& menu) {
+    // Serves menu and starts tolm on it.
+    Session& start_on(const std::string& menu) {
         server_.on("/m", Script::send(menu + ".\r\n"));
         RunOptions o;
-        o.args = {server_.url("/1/m")};
         o.cwd = cwd();
         o.pager = dir_.file("bin/pager");
         o.env["PATH"] = dir_.file("bin") + ":/usr/bin:/bin";
-        auto s = std::make_unique<Session>(o);
-        EXPECT_TRUE(s->wait([&] { return s->highlight() == 0 && s->status() == status_bar(); }))
-            << s->dump();
+        Session& s = start("/1/m", o);
+        EXPECT_TRUE(s.wait([&] { return s.highlight() == 0 && s.status() == status_bar(); }))
+            << s.dump();
         return s;
     }
 
@@ -107,30 +105,21 @@ class SaveTest : public ::testing::Test {
         return s.redrawn() && s.highlight() == row && s.status() == status_bar();
     }
 
-    FakeServer server_;
     TempDir dir_{"/tmp/e2e-save-"};
-    std::vector<std::string> before_;
 };
-
-#define EXPECT_QUITS(s)                                                                            \
-    do {                                                                                           \
-        (s).keys("q");                                                                             \
-        ASSERT_TRUE((s).run().wait_exit()) << (s).dump();                                          \
-        EXPECT_TRUE((s).run().status().exited && (s).run().status().code == 0) << (s).dump();      \
-    } while (0)
 
 // ---------------------------------------------------------------- save
 
 TEST_F(SaveTest, BinaryIsSavedByteForByteAndRemembered) {
     const std::string data = payload(1);
     server_.on("/pub/a.bin", Script::send(data));
-    auto s = start(line('9', "A binary", "/pub/a.bin"));
+    Session& s = start_on(line('9', "A binary", "/pub/a.bin"));
     const std::string prompt = "Download to [a.bin] (^D cancel): ";
     auto save = [&](const std::string& answer) {
-        s->keys("\r");
-        ASSERT_SCREEN(*s, prompting(*s, prompt));
-        s->keys(answer + "\r");
-        ASSERT_SCREEN(*s, back_on_page(*s, 0));
+        s.keys("\r");
+        ASSERT_SCREEN(s, prompting(s, prompt));
+        s.keys(answer + "\r");
+        ASSERT_SCREEN(s, back_on_page(s, 0));
     };
 
     save("");
@@ -153,19 +142,19 @@ TEST_F(SaveTest, BinaryIsSavedByteForByteAndRemembered) {
     save("");
     EXPECT_EQ(requests_for("/pub/a.bin"), 2u);
     EXPECT_TRUE(read_file(in_cwd("a.bin")) == data);
-    EXPECT_QUITS(*s);
+    EXPECT_TRUE(s.quits());
 }
 
 TEST_F(SaveTest, ImageIsPlumbedFromThePrivateDirectory) {
     const std::string data = payload(2);
     server_.on("/pics/cat.gif", Script::send(data));
-    auto s = start(line('I', "A cat", "/pics/cat.gif"));
+    Session& s = start_on(line('I', "A cat", "/pics/cat.gif"));
     const std::string prompt = "Download cat.gif to (^D cancel, <empty> plumb): ";
 
-    s->keys("\r");
-    ASSERT_SCREEN(*s, prompting(*s, prompt));
-    s->keys("\r");
-    ASSERT_SCREEN(*s, plumbed().size() == 1 && s->status().rfind("Plumbed \"/tmp/tolm-", 0) == 0);
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, prompt));
+    s.keys("\r");
+    ASSERT_SCREEN(s, plumbed().size() == 1 && s.status().rfind("Plumbed \"/tmp/tolm-", 0) == 0);
     const std::string path = plumbed()[0];
     ASSERT_GT(path.size(), 18u);
     EXPECT_EQ(path.substr(0, 10), "/tmp/tolm-");
@@ -173,32 +162,32 @@ TEST_F(SaveTest, ImageIsPlumbedFromThePrivateDirectory) {
     EXPECT_EQ(path.substr(path.size() - 7), "cat.gif");
     EXPECT_EQ(path.find('/', 17), std::string::npos) << path;
     EXPECT_TRUE(copy(0) == data) << "the file was not complete when it was plumbed";
-    EXPECT_EQ(s->status().rfind("Plumbed \"" + path + "\" [Press a key", 0), 0u) << s->dump();
+    EXPECT_EQ(s.status().rfind("Plumbed \"" + path + "\" [Press a key", 0), 0u) << s.dump();
     const std::string private_dir = path.substr(0, 16);
-    s->keys(" ");
-    ASSERT_SCREEN(*s, back_on_page(*s, 0));
+    s.keys(" ");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
 
     // Plumbed again from the remembered file.
-    s->keys("\r");
-    ASSERT_SCREEN(*s, prompting(*s, prompt));
-    s->keys("\r");
-    ASSERT_SCREEN(*s, plumbed().size() == 2 && s->status().rfind("Plumbed", 0) == 0);
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, prompt));
+    s.keys("\r");
+    ASSERT_SCREEN(s, plumbed().size() == 2 && s.status().rfind("Plumbed", 0) == 0);
     EXPECT_EQ(plumbed()[1], path);
     EXPECT_TRUE(copy(1) == data);
-    s->keys(" ");
-    ASSERT_SCREEN(*s, back_on_page(*s, 0));
+    s.keys(" ");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
 
     // A typed path only saves a copy there.
-    s->keys("\r");
-    ASSERT_SCREEN(*s, prompting(*s, prompt));
-    s->keys("saved.gif\r");
-    ASSERT_SCREEN(*s, back_on_page(*s, 0));
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, prompt));
+    s.keys("saved.gif\r");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_TRUE(read_file(in_cwd("saved.gif")) == data);
     EXPECT_EQ(plumbed().size(), 2u);
     EXPECT_EQ(requests_for("/pics/cat.gif"), 1u);
     EXPECT_TRUE(fs::exists(path));
 
-    EXPECT_QUITS(*s);
+    EXPECT_TRUE(s.quits());
     EXPECT_FALSE(fs::exists(private_dir)) << private_dir;
     EXPECT_TRUE(fs::exists(in_cwd("saved.gif")));
 }
@@ -207,15 +196,16 @@ TEST_F(SaveTest, ImagesWithTheSameNameKeepTheirOwnFiles) {
     const std::string first = payload(3), second = payload(4);
     server_.on("/a/cat.gif", Script::send(first));
     server_.on("/b/cat.gif", Script::send(second));
-    auto s = start(line('I', "First cat", "/a/cat.gif") + line('I', "Second cat", "/b/cat.gif"));
+    Session& s =
+        start_on(line('I', "First cat", "/a/cat.gif") + line('I', "Second cat", "/b/cat.gif"));
     auto open = [&](const char* keys, int row, size_t count) {
-        s->keys(keys);
-        ASSERT_SCREEN(*s, s->highlight() == row && prompting(*s, "Download cat.gif to (^D "
-                                                                 "cancel, <empty> plumb): "));
-        s->keys("\r");
-        ASSERT_SCREEN(*s, plumbed().size() == count && s->status().rfind("Plumbed", 0) == 0);
-        s->keys(" ");
-        ASSERT_SCREEN(*s, back_on_page(*s, row));
+        s.keys(keys);
+        ASSERT_SCREEN(s, s.highlight() == row && prompting(s, "Download cat.gif to (^D "
+                                                              "cancel, <empty> plumb): "));
+        s.keys("\r");
+        ASSERT_SCREEN(s, plumbed().size() == count && s.status().rfind("Plumbed", 0) == 0);
+        s.keys(" ");
+        ASSERT_SCREEN(s, back_on_page(s, row));
     };
 
     open("\r", 0, 1);
@@ -232,69 +222,70 @@ TEST_F(SaveTest, ImagesWithTheSameNameKeepTheirOwnFiles) {
     EXPECT_TRUE(copy(2) == first);
     EXPECT_EQ(requests_for("/a/cat.gif"), 1u);
     EXPECT_EQ(requests_for("/b/cat.gif"), 1u);
-    EXPECT_QUITS(*s);
+    EXPECT_TRUE(s.quits());
 }
 
 TEST_F(SaveTest, CancelledAndFailedSavesRememberNothing) {
     const std::string data = payload(5);
     server_.on("/pub/a.bin", Script::send(data));
     server_.on("/pub/r.bin", Script::reset_after("partial data", milliseconds(100)));
-    auto s = start(line('9', "A binary", "/pub/a.bin") + line('I', "A cat", "/pics/cat.gif") +
-                   line('9', "Cut short", "/pub/r.bin"));
+    Session& s =
+        start_on(line('9', "A binary", "/pub/a.bin") + line('I', "A cat", "/pics/cat.gif") +
+                 line('9', "Cut short", "/pub/r.bin"));
     const std::string save_prompt = "Download to [a.bin] (^D cancel): ";
 
-    s->keys("\r");
-    ASSERT_SCREEN(*s, prompting(*s, save_prompt));
-    s->keys("\x04");
-    ASSERT_SCREEN(*s, back_on_page(*s, 0));
-    s->keys("j\r");
-    ASSERT_SCREEN(*s, prompting(*s, "Download cat.gif to (^D cancel, <empty> plumb): "));
-    s->keys("\x04");
-    ASSERT_SCREEN(*s, back_on_page(*s, 1));
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, save_prompt));
+    s.keys("\x04");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
+    s.keys("j\r");
+    ASSERT_SCREEN(s, prompting(s, "Download cat.gif to (^D cancel, <empty> plumb): "));
+    s.keys("\x04");
+    ASSERT_SCREEN(s, back_on_page(s, 1));
     EXPECT_EQ(server_.requests(), std::vector<std::string>{"/m"});
     EXPECT_EQ(entries(cwd()), std::vector<std::string>{});
     EXPECT_TRUE(plumbed().empty());
 
-    s->keys("k\r");
-    ASSERT_SCREEN(*s, prompting(*s, save_prompt));
-    s->keys("nodir/x.bin\r");
-    ASSERT_SCREEN(*s, s->status().rfind("Can't open destination file nodir/x.bin: No such file "
-                                        "or directory [Press a key",
-                                        0) == 0);
-    s->keys(" ");
-    ASSERT_SCREEN(*s, back_on_page(*s, 0));
-    s->keys("\r");
-    ASSERT_SCREEN(*s, prompting(*s, save_prompt));
-    s->keys("\r");
-    ASSERT_SCREEN(*s, back_on_page(*s, 0));
+    s.keys("k\r");
+    ASSERT_SCREEN(s, prompting(s, save_prompt));
+    s.keys("nodir/x.bin\r");
+    ASSERT_SCREEN(s, s.status().rfind("Can't open destination file nodir/x.bin: No such file "
+                                      "or directory [Press a key",
+                                      0) == 0);
+    s.keys(" ");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, save_prompt));
+    s.keys("\r");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_EQ(requests_for("/pub/a.bin"), 1u);
     EXPECT_TRUE(read_file(in_cwd("a.bin")) == data);
 
-    s->keys("jj\r");
-    ASSERT_SCREEN(*s, prompting(*s, "Download to [r.bin] (^D cancel): "));
-    s->keys("\r");
-    ASSERT_SCREEN(*s, s->status().rfind("Error downloading file /pub/r.bin: Connection reset by "
-                                        "peer [Press a key",
-                                        0) == 0);
-    s->keys(" ");
-    ASSERT_SCREEN(*s, back_on_page(*s, 2));
+    s.keys("jj\r");
+    ASSERT_SCREEN(s, prompting(s, "Download to [r.bin] (^D cancel): "));
+    s.keys("\r");
+    ASSERT_SCREEN(s, s.status().rfind("Error downloading file /pub/r.bin: Connection reset by "
+                                      "peer [Press a key",
+                                      0) == 0);
+    s.keys(" ");
+    ASSERT_SCREEN(s, back_on_page(s, 2));
     // The partial file is not remembered, but it is there: replacing it is
     // asked first.
     server_.on("/pub/r.bin", Script::send(data));
-    s->keys("\r");
-    ASSERT_SCREEN(*s, prompting(*s, "Download to [r.bin] (^D cancel): "));
-    s->keys("\r");
-    ASSERT_SCREEN(*s, prompting(*s, "File r.bin exists. Replace it? (y/N): "));
-    s->keys("y\r");
-    ASSERT_SCREEN(*s, back_on_page(*s, 2));
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, "Download to [r.bin] (^D cancel): "));
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, "File r.bin exists. Replace it? (y/N): "));
+    s.keys("y\r");
+    ASSERT_SCREEN(s, back_on_page(s, 2));
     EXPECT_EQ(requests_for("/pub/r.bin"), 2u);
     EXPECT_TRUE(read_file(in_cwd("r.bin")) == data);
-    EXPECT_QUITS(*s);
+    EXPECT_TRUE(s.quits());
 }
 
 TEST_F(SaveTest, NamesThatAreDirectoriesAreRefused) {
-    auto s = start(line('9', "Dots", "/pub/..") + line('9', "Empty", "/pub/") +
-                   line('I', "Image dots", "/pics/..") + line('I', "Image empty", "/pics/"));
+    Session& s = start_on(line('9', "Dots", "/pub/..") + line('9', "Empty", "/pub/") +
+                          line('I', "Image dots", "/pics/..") + line('I', "Image empty", "/pics/"));
     struct Case {
         const char* prompt;
         std::string message; // the start of the status row
@@ -307,25 +298,25 @@ TEST_F(SaveTest, NamesThatAreDirectoriesAreRefused) {
     };
     for (int row = 0; row < 4; ++row) {
         SCOPED_TRACE(cases[row].prompt);
-        s->keys(row == 0 ? "\r" : "j\r");
-        ASSERT_SCREEN(*s, s->highlight() == row && prompting(*s, cases[row].prompt));
-        s->keys("\r");
-        ASSERT_SCREEN(*s, s->status().rfind(cases[row].message, 0) == 0 &&
-                              s->status().find("[Press a key") != std::string::npos);
+        s.keys(row == 0 ? "\r" : "j\r");
+        ASSERT_SCREEN(s, s.highlight() == row && prompting(s, cases[row].prompt));
+        s.keys("\r");
+        ASSERT_SCREEN(s, s.status().rfind(cases[row].message, 0) == 0 &&
+                             s.status().find("[Press a key") != std::string::npos);
         if (row >= 2) {
-            std::string st = s->status();
+            std::string st = s.status();
             EXPECT_NE(st.find(row == 2 ? "/..: Is a directory" : "/: Is a directory"),
                       std::string::npos)
                 << st;
         }
-        s->keys(" ");
-        ASSERT_SCREEN(*s, back_on_page(*s, row));
+        s.keys(" ");
+        ASSERT_SCREEN(s, back_on_page(s, row));
     }
     EXPECT_EQ(server_.requests(), std::vector<std::string>{"/m"});
     EXPECT_TRUE(plumbed().empty());
     EXPECT_EQ(entries(cwd()), std::vector<std::string>{});
     EXPECT_EQ(entries(dir_.path()), (std::vector<std::string>{"bin", "cwd"}));
-    EXPECT_QUITS(*s);
+    EXPECT_TRUE(s.quits());
 }
 
 // A server's selector holding an escape sequence (a clipboard write, a
@@ -335,67 +326,67 @@ TEST_F(SaveTest, HostileSelectorReachesNeitherTheTerminalNorAFileName) {
     const std::string evil = "\x1b]52;c;aGk=\x07\x1b[2J";
     server_.on("/pub/a" + evil + "b.bin", Script::send("data"));
     server_.on("/pub/r" + evil + ".bin", Script::reset_after("partial", milliseconds(100)));
-    auto s = start(line('9', "Named", "/pub/a" + evil + "b.bin") +
-                   line('9', "Cut short", "/pub/r" + evil + ".bin"));
+    Session& s = start_on(line('9', "Named", "/pub/a" + evil + "b.bin") +
+                          line('9', "Cut short", "/pub/r" + evil + ".bin"));
     const std::string name = "a_]52;c;aGk=__[2Jb.bin";
 
-    s->keys("\r");
-    ASSERT_SCREEN(*s, prompting(*s, "Download to [" + name + "] (^D cancel): "));
-    s->keys("\r");
-    ASSERT_SCREEN(*s, back_on_page(*s, 0));
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, "Download to [" + name + "] (^D cancel): "));
+    s.keys("\r");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_EQ(entries(cwd()), std::vector<std::string>{name});
     EXPECT_EQ(read_file(in_cwd(name)), "data");
 
-    s->keys("j\r");
-    ASSERT_SCREEN(*s, prompting(*s, "Download to [r_]52;c;aGk=__[2J.bin] (^D cancel): "));
-    s->keys("\r");
-    ASSERT_SCREEN(*s, s->status().rfind("Error downloading file /pub/r]52;c;aGk=[2J.bin: "
-                                        "Connection reset by peer [Press",
-                                        0) == 0);
-    EXPECT_EQ(s->run().pty().find("\x1b]52"), std::string::npos) << s->dump();
-    EXPECT_EQ(s->run().pty().find('\x07'), std::string::npos) << s->dump();
-    s->keys(" ");
-    ASSERT_SCREEN(*s, back_on_page(*s, 1));
-    EXPECT_QUITS(*s);
+    s.keys("j\r");
+    ASSERT_SCREEN(s, prompting(s, "Download to [r_]52;c;aGk=__[2J.bin] (^D cancel): "));
+    s.keys("\r");
+    ASSERT_SCREEN(s, s.status().rfind("Error downloading file /pub/r]52;c;aGk=[2J.bin: "
+                                      "Connection reset by peer [Press",
+                                      0) == 0);
+    EXPECT_EQ(s.run().pty().find("\x1b]52"), std::string::npos) << s.dump();
+    EXPECT_EQ(s.run().pty().find('\x07'), std::string::npos) << s.dump();
+    s.keys(" ");
+    ASSERT_SCREEN(s, back_on_page(s, 1));
+    EXPECT_TRUE(s.quits());
 }
 
 TEST_F(SaveTest, ExistingFileIsReplacedOnlyWhenTheUserSaysYes) {
     std::ofstream(in_cwd(".bashrc")) << "mine";
     server_.on("/.bashrc", Script::send("theirs"));
-    auto s = start(line('9', "Innocent", "/.bashrc") + line('I', "Picture", "/x.gif"));
+    Session& s = start_on(line('9', "Innocent", "/.bashrc") + line('I', "Picture", "/x.gif"));
     const std::string replace = "File .bashrc exists. Replace it? (y/N): ";
 
-    s->keys("\r");
-    ASSERT_SCREEN(*s, prompting(*s, "Download to [.bashrc] (^D cancel): "));
-    s->keys("\r");
-    ASSERT_SCREEN(*s, prompting(*s, replace));
-    s->keys("\r");
-    ASSERT_SCREEN(*s, back_on_page(*s, 0));
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, "Download to [.bashrc] (^D cancel): "));
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, replace));
+    s.keys("\r");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_EQ(read_file(in_cwd(".bashrc")), "mine");
     EXPECT_EQ(requests_for("/.bashrc"), 0u);
 
     // A typed name is asked about the same way; "yes" replaces.
     server_.on("/x.gif", Script::send("theirs"));
-    s->keys("j\r");
-    ASSERT_SCREEN(*s, prompting(*s, "Download x.gif to (^D cancel, <empty> plumb): "));
-    s->keys(".bashrc\r");
-    ASSERT_SCREEN(*s, prompting(*s, replace));
-    s->keys("yes\r");
-    ASSERT_SCREEN(*s, back_on_page(*s, 1));
+    s.keys("j\r");
+    ASSERT_SCREEN(s, prompting(s, "Download x.gif to (^D cancel, <empty> plumb): "));
+    s.keys(".bashrc\r");
+    ASSERT_SCREEN(s, prompting(s, replace));
+    s.keys("yes\r");
+    ASSERT_SCREEN(s, back_on_page(s, 1));
     EXPECT_EQ(read_file(in_cwd(".bashrc")), "theirs");
-    EXPECT_QUITS(*s);
+    EXPECT_TRUE(s.quits());
 }
 
 // ---------------------------------------------------------------- plumbing
 
 TEST_F(SaveTest, RemoteLoginsAndLinksArePlumbed) {
     std::string port = std::to_string(server_.port());
-    auto s = start(menu_line('8', "Telnet user", "user", "host", "23") +
-                   menu_line('8', "Telnet", "", "bbs", "23") +
-                   menu_line('T', "IBM user", "ibm", "mainframe", "2323") +
-                   menu_line('T', "IBM", "", "mainframe", "23") +
-                   line('h', "Web", "URL:https://example.org/page") +
-                   line('h', "Lower case", "url:http://example.org/x"));
+    Session& s = start_on(menu_line('8', "Telnet user", "user", "host", "23") +
+                          menu_line('8', "Telnet", "", "bbs", "23") +
+                          menu_line('T', "IBM user", "ibm", "mainframe", "2323") +
+                          menu_line('T', "IBM", "", "mainframe", "23") +
+                          line('h', "Web", "URL:https://example.org/page") +
+                          line('h', "Lower case", "url:http://example.org/x"));
     server_.on("url:http://example.org/x", Script::send("fetched as text\r\n.\r\n"));
     const std::vector<std::string> expected = {
         "telnet://user@host:23", "telnet://@bbs:23", "tn3270://ibm@mainframe:2323",
@@ -403,47 +394,45 @@ TEST_F(SaveTest, RemoteLoginsAndLinksArePlumbed) {
     for (int row = 0; row < 5; ++row) {
         const std::string& uri = expected[static_cast<size_t>(row)];
         SCOPED_TRACE(uri);
-        s->keys(row == 0 ? "\r" : "j\r");
-        ASSERT_SCREEN(*s, plumbed().size() == static_cast<size_t>(row + 1) &&
-                              s->status().rfind("Plumbed \"" + uri + "\"", 0) == 0);
-        s->keys(" ");
-        ASSERT_SCREEN(*s, back_on_page(*s, row));
+        s.keys(row == 0 ? "\r" : "j\r");
+        ASSERT_SCREEN(s, plumbed().size() == static_cast<size_t>(row + 1) &&
+                             s.status().rfind("Plumbed \"" + uri + "\"", 0) == 0);
+        s.keys(" ");
+        ASSERT_SCREEN(s, back_on_page(s, row));
     }
     EXPECT_EQ(plumbed(), expected);
     EXPECT_EQ(server_.requests(), std::vector<std::string>{"/m"});
 
-    s->keys("j\r");
-    ASSERT_SCREEN(*s, back_on_page(*s, 5) && fs::exists(dir_.file("paged")));
+    s.keys("j\r");
+    ASSERT_SCREEN(s, back_on_page(s, 5) && fs::exists(dir_.file("paged")));
     EXPECT_EQ(read_file(dir_.file("paged")), "fetched as text\r\n");
     EXPECT_EQ(plumbed().size(), 5u);
     EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "url:http://example.org/x"}));
-    EXPECT_QUITS(*s);
+    EXPECT_TRUE(s.quits());
 }
 
 TEST_F(SaveTest, SigtermDuringADownloadLeavesNoPrivateDirectory) {
     Script slow = Script::send("the first bytes");
     slow.end = Script::End::Silent;
     server_.on("/slow.gif", slow);
-    auto s = start(line('I', "Slow", "/slow.gif"));
-    s->keys("\r");
-    ASSERT_SCREEN(*s, prompting(*s, "Download slow.gif to (^D cancel, <empty> plumb): "));
-    s->keys("\r");
+    Session& s = start_on(line('I', "Slow", "/slow.gif"));
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, "Download slow.gif to (^D cancel, <empty> plumb): "));
+    s.keys("\r");
     // The download has begun once the partial file holds the first bytes.
     std::string partial;
-    ASSERT_TRUE(s->run().pump_until([&] {
+    ASSERT_TRUE(s.run().pump_until([&] {
         for (const auto& d : tolm_tmpdirs()) {
             std::error_code ec;
             if (fs::file_size(d + "/slow.gif", ec) == 15 && !ec) partial = d;
         }
         return !partial.empty();
-    })) << s->dump();
-    s->run().signal(SIGTERM);
-    ASSERT_TRUE(s->run().wait_exit()) << s->dump();
-    EXPECT_TRUE(s->run().status().exited && s->run().status().code == 143) << s->dump();
+    })) << s.dump();
+    s.run().signal(SIGTERM);
+    ASSERT_TRUE(s.run().wait_exit()) << s.dump();
+    EXPECT_TRUE(s.run().status().exited && s.run().status().code == 143) << s.dump();
     EXPECT_FALSE(fs::exists(partial)) << partial;
-    termios t{};
-    ASSERT_EQ(tcgetattr(s->run().master(), &t), 0);
-    EXPECT_EQ(t.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+    EXPECT_TRUE(s.cooked());
     EXPECT_TRUE(plumbed().empty());
 }
 

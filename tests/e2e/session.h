@@ -1,17 +1,21 @@
 // What the interactive end-to-end tests share: an interactive run of tolm
-// read back through a terminal emulator, a scratch directory of the test's
-// own, and the small file and menu helpers around them.
+// read back through a terminal emulator, the fixture that starts it
+// against the fake server, a scratch directory of the test's own, and the
+// small file and menu helpers around them.
 #pragma once
 
+#include "fake_server.h"
 #include "pty_run.h"
 #include "screen.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -91,19 +95,27 @@ class Session {
 
     PtyRun& run() { return run_; }
     const Screen& screen() const { return screen_; }
+    Screen& screen() { return screen_; }
 
-    // Waits until pred holds and still holds after the terminal has been
-    // quiet for a moment: no half-drawn screen is ever judged.
+    // Waits until pred holds with the program waiting for input and its
+    // output read, and still holds after a moment of quiet: no half-drawn
+    // screen is ever judged.
     bool wait(const std::function<bool()>& pred, Millis timeout = deadline()) {
         using Clock = std::chrono::steady_clock;
         auto end = Clock::now() + timeout;
         for (;;) {
             auto left = std::chrono::duration_cast<Millis>(end - Clock::now());
-            if (left <= Millis(0) || !run_.pump_until(pred, left)) return false;
+            if (left <= Millis(0) || !run_.pump_until([&] { return pred() && run_.idle(); }, left))
+                return false;
             size_t seen = run_.pty().size();
             run_.pump_for(scaled(Millis(30)));
             if (run_.pty().size() == seen && pred()) return true;
         }
+    }
+    // Waits until the program has dealt with all it was sent (keys, a
+    // resize) and waits for more.
+    bool settle() {
+        return wait([] { return true; });
     }
 
     // Typed keys; what the program writes from now on is since_keys().
@@ -130,11 +142,18 @@ class Session {
     }
     std::string dump() const { return screen_.dump() + "\n" + run_.transcript(); }
 
-    // The terminal's local modes now.
-    tcflag_t lflag() const {
-        termios t{};
-        if (tcgetattr(run_.master(), &t) != 0) return 0;
-        return t.c_lflag;
+    // The terminal's modes: keys read one at a time without echo, or lines
+    // with echo (as the shell left them).
+    bool raw() const { return (lflag() & (ICANON | ECHO)) == 0; }
+    bool cooked() const { return (lflag() & (ICANON | ECHO)) == (ICANON | ECHO); }
+
+    // Types key and expects the program to end with status 0.
+    ::testing::AssertionResult quits(std::string_view key = "q") {
+        keys(key);
+        if (!run_.wait_exit()) return ::testing::AssertionFailure() << "still running\n" << dump();
+        if (!run_.status().exited || run_.status().code != 0)
+            return ::testing::AssertionFailure() << dump();
+        return ::testing::AssertionSuccess();
     }
 
   private:
@@ -142,9 +161,50 @@ class Session {
         o.mode = Mode::Interactive;
         return o;
     }
+    tcflag_t lflag() const {
+        termios t{};
+        if (tcgetattr(run_.master(), &t) != 0) return 0;
+        return t.c_lflag;
+    }
     PtyRun run_;
     Screen screen_;
     size_t mark_ = 0;
+};
+
+// Tests of interactive tolm against the scripted fake server. One session
+// at a time; one still running at the end is ended by SIGTERM, which lets
+// it clean up whatever it is doing.
+class InteractiveTest : public TolmTest {
+  protected:
+    void TearDown() override {
+        end_session();
+        TolmTest::TearDown();
+    }
+
+    // Starts tolm on url (ending the session before).
+    Session& start_url(const std::string& url, RunOptions o = {}) {
+        end_session();
+        o.args = {url};
+        session_ = std::make_unique<Session>(o);
+        return *session_;
+    }
+    // Starts tolm on path of the fake server.
+    Session& start(const std::string& path, RunOptions o = {}) {
+        return start_url(server_.url(path), std::move(o));
+    }
+    Session& session() { return *session_; }
+
+    FakeServer server_;
+
+  private:
+    void end_session() {
+        if (session_ && session_->run().running()) {
+            session_->run().signal(SIGTERM);
+            session_->run().wait_exit();
+        }
+        session_.reset();
+    }
+    std::unique_ptr<Session> session_;
 };
 
 } // namespace tolmtest

@@ -27,6 +27,13 @@ Script Script::chunked(std::vector<std::string> chunks, milliseconds pause) {
     return s;
 }
 
+Script Script::held(std::string first, std::string rest) {
+    Script s;
+    s.chunks = {std::move(first), std::move(rest)};
+    s.hold = true;
+    return s;
+}
+
 Script Script::silent() {
     Script s;
     s.end = End::Silent;
@@ -82,7 +89,8 @@ uint16_t local_port(int fd) {
 } // namespace
 
 FakeServer::FakeServer(bool also_ipv6) {
-    if (pipe2(stop_pipe_, O_CLOEXEC) != 0) ADD_FAILURE() << "pipe: " << strerror(errno);
+    if (pipe2(stop_pipe_, O_CLOEXEC) != 0 || pipe2(release_pipe_, O_CLOEXEC) != 0)
+        ADD_FAILURE() << "pipe: " << strerror(errno);
     default_script_ = Script::send("");
     // The IPv6 listener must get the same port: retry with fresh ports.
     for (int attempt = 0; attempt < 20; ++attempt) {
@@ -113,7 +121,8 @@ FakeServer::~FakeServer() {
     // No new workers once the acceptor has ended.
     for (auto& t : workers_)
         t.join();
-    for (int fd : {listen4_, listen6_, stop_pipe_[0], stop_pipe_[1]})
+    for (int fd :
+         {listen4_, listen6_, stop_pipe_[0], stop_pipe_[1], release_pipe_[0], release_pipe_[1]})
         if (fd >= 0) close(fd);
 }
 
@@ -146,6 +155,12 @@ size_t FakeServer::connections() const {
     return connections_;
 }
 
+void FakeServer::release() {
+    char c = 'r';
+    ssize_t ignored = write(release_pipe_[1], &c, 1);
+    (void)ignored;
+}
+
 bool FakeServer::wait_for_requests(size_t count, milliseconds timeout) {
     std::unique_lock lock(mu_);
     return cv_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
@@ -164,6 +179,15 @@ bool FakeServer::stopped_within(milliseconds t) const {
         r = poll(&p, 1, static_cast<int>(t.count()));
     while (r < 0 && errno == EINTR);
     return r > 0;
+}
+
+bool FakeServer::released() const {
+    pollfd fds[2] = {{stop_pipe_[0], POLLIN, 0}, {release_pipe_[0], POLLIN, 0}};
+    int r;
+    do
+        r = poll(fds, 2, -1);
+    while (r < 0 && errno == EINTR);
+    return r > 0 && !fds[0].revents && fds[1].revents;
 }
 
 void FakeServer::accept_loop() {
@@ -215,6 +239,7 @@ void FakeServer::serve(int fd) {
     bool ok = true;
     for (size_t i = 0; ok && i < script.chunks.size(); ++i) {
         if (i > 0 && script.pause.count() > 0 && stopped_within(script.pause)) ok = false;
+        if (i == 1 && script.hold && !released()) ok = false;
         std::string_view rest = script.chunks[i];
         while (ok && !rest.empty()) {
             ssize_t n = ::send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
@@ -246,6 +271,22 @@ void FakeServer::serve(int fd) {
         break;
     }
     close(fd);
+}
+
+RefusedPort::RefusedPort() {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ADD_FAILURE() << "refused port: " << strerror(errno);
+        return;
+    }
+    port_ = local_port(fd_);
+}
+
+RefusedPort::~RefusedPort() {
+    if (fd_ >= 0) close(fd_);
 }
 
 } // namespace tolmtest

@@ -22,12 +22,15 @@ struct Script {
     std::vector<std::string> chunks;         // sent in this order
     std::chrono::milliseconds pause{0};      // between two chunks
     std::chrono::milliseconds before_end{0}; // after the last chunk, before the end
+    bool hold = false; // the chunks after the first wait for FakeServer::release()
     End end = End::Close;
 
     // bytes, then close.
     static Script send(std::string bytes);
     // chunks with pauses between them, then close.
     static Script chunked(std::vector<std::string> chunks, std::chrono::milliseconds pause);
+    // first, then rest once the test calls FakeServer::release(), then close.
+    static Script held(std::string first, std::string rest);
     // no answer at all; the connection stays open.
     static Script silent();
     // bytes, a pause so that they arrive, then a reset.
@@ -60,6 +63,8 @@ class FakeServer {
     std::vector<std::string> raw_requests() const;
     // Connections accepted so far.
     size_t connections() const;
+    // Lets held scripts go on, now and from now on.
+    void release();
     // Waits until count request lines have arrived.
     bool wait_for_requests(size_t count, std::chrono::milliseconds timeout);
 
@@ -69,10 +74,13 @@ class FakeServer {
     Script script_for(const std::string& selector) const;
     // Waits for the stop signal; true when it came within the time.
     bool stopped_within(std::chrono::milliseconds t) const;
+    // Waits for release() or the stop signal; true when released.
+    bool released() const;
 
     int listen4_ = -1;
     int listen6_ = -1;
     int stop_pipe_[2] = {-1, -1};
+    int release_pipe_[2] = {-1, -1}; // readable once released
     uint16_t port_ = 0;
 
     mutable std::mutex mu_;
@@ -84,6 +92,21 @@ class FakeServer {
     size_t connections_ = 0;
     std::vector<std::thread> workers_;
     std::thread acceptor_;
+};
+
+// A port on 127.0.0.1 that refuses connections: bound but not listening,
+// and held so for the object's life, so that no other program gets it.
+class RefusedPort {
+  public:
+    RefusedPort();
+    ~RefusedPort();
+    RefusedPort(const RefusedPort&) = delete;
+    RefusedPort& operator=(const RefusedPort&) = delete;
+    uint16_t port() const { return port_; }
+
+  private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
 };
 
 } // namespace tolmtest

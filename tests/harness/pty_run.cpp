@@ -7,13 +7,22 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <poll.h>
 #include <pty.h>
+#include <sstream>
 #include <sys/ioctl.h>
+#ifdef __linux__
+#include <sched.h>
+#include <sys/mount.h>
+#endif
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace tolmtest {
@@ -42,6 +51,47 @@ bool drain(int fd, std::string& buf) {
 void set_nonblocking(int fd) {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
+
+// Seconds on the clock that file times use.
+double wall_seconds() {
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// When each run of tolm that this process started lived, in wall_seconds.
+struct RunSpan {
+    double start = 0;
+    double end = 0;
+    bool ended = false;
+};
+std::mutex run_log_mu;
+std::vector<RunSpan> run_log;
+
+// Whether this process (and all it starts) has a /tmp of its own, where no
+// other test or suite running beside it makes or leaves directories.
+bool private_tmp = false;
+
+// A mount namespace with a fresh /tmp, where the system allows it (on
+// Linux, as root). It must come before any thread: it is the calling
+// thread's alone.
+bool make_private_tmp() {
+#ifdef __linux__
+    if (unshare(CLONE_NEWNS) != 0) return false;
+    // Without this the new mount would show in the namespace left behind.
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
+    return mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0;
+#else
+    return false;
+#endif
+}
+
+class PrivateTmp : public ::testing::Environment {
+  public:
+    void SetUp() override { private_tmp = make_private_tmp(); }
+};
+[[maybe_unused]] const ::testing::Environment* const private_tmp_env =
+    ::testing::AddGlobalTestEnvironment(new PrivateTmp);
 
 void close_fd(int& fd) {
     if (fd >= 0) close(fd);
@@ -131,6 +181,8 @@ void PtyRun::start() {
         argv.push_back(s.data());
     argv.push_back(nullptr);
     const char* cwd = opts_.cwd.c_str();
+    const bool is_tolm = opts_.binary == tolm_binary();
+    const double started = wall_seconds();
 
     int out_pipe[2] = {-1, -1}, err_pipe[2] = {-1, -1};
     if (opts_.mode != Mode::Interactive) {
@@ -167,6 +219,10 @@ void PtyRun::start() {
     if (pid_ < 0) {
         ADD_FAILURE() << "fork: " << strerror(errno);
         status_.reaped = true;
+    } else if (is_tolm) {
+        std::lock_guard lock(run_log_mu);
+        log_slot_ = static_cast<long>(run_log.size());
+        run_log.push_back({started, 0, false});
     }
     if (out_pipe[1] >= 0) close(out_pipe[1]);
     if (err_pipe[1] >= 0) close(err_pipe[1]);
@@ -175,7 +231,9 @@ void PtyRun::start() {
     for (int fd : {master_, out_fd_, err_fd_})
         if (fd >= 0) set_nonblocking(fd);
     if (master_ >= 0) fcntl(master_, F_SETFD, FD_CLOEXEC);
+#ifdef SYS_pidfd_open
     if (pid_ > 0) pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+#endif
 }
 
 void PtyRun::send(std::string_view bytes) {
@@ -241,6 +299,11 @@ void PtyRun::try_reap(bool block) {
     status_.exited = WIFEXITED(st);
     status_.code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     status_.signal = WIFSIGNALED(st) ? WTERMSIG(st) : 0;
+    if (log_slot_ >= 0) {
+        std::lock_guard lock(run_log_mu);
+        run_log[static_cast<size_t>(log_slot_)].end = wall_seconds();
+        run_log[static_cast<size_t>(log_slot_)].ended = true;
+    }
 }
 
 bool PtyRun::pump_until(const std::function<bool()>& pred, Millis timeout) {
@@ -320,70 +383,171 @@ BatchResult run_batch(std::vector<std::string> args, Millis timeout) {
     return result;
 }
 
-std::vector<std::string> tolm_tmpdirs(const std::string& parent) {
+std::vector<std::string> tolm_tmpdirs() {
     std::vector<std::string> found;
-    DIR* d = opendir(parent.c_str());
+    DIR* d = opendir("/tmp");
     if (!d) return found;
     while (dirent* e = readdir(d)) {
         if (strncmp(e->d_name, "tolm-", 5) == 0 && strlen(e->d_name) == 11)
-            found.push_back(parent + "/" + e->d_name);
+            found.push_back(std::string("/tmp/") + e->d_name);
     }
     closedir(d);
     return found;
 }
 
-// Whether some process running a program called tolm (of any test running
-// at the same time) is alive.
-static bool tolm_alive() {
+bool waiting_for_input(pid_t pid) {
+    static const bool shown = access("/proc/self/syscall", R_OK) == 0;
+    if (!shown) return true;
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::ifstream call(proc + "/syscall");
+    std::string nr;
+    if (!(call >> nr) || nr == "running") return false;
+    static const long waits[] = {
+        SYS_read,
+#ifdef SYS_poll
+        SYS_poll,
+#endif
+#ifdef SYS_ppoll
+        SYS_ppoll,
+#endif
+#ifdef SYS_select
+        SYS_select,
+#endif
+#ifdef SYS_pselect6
+        SYS_pselect6,
+#endif
+    };
+    if (std::find(std::begin(waits), std::end(waits), std::atol(nr.c_str())) == std::end(waits))
+        return false;
+    // A signal sent before this look (SIGWINCH from a resize) that the
+    // program has not taken yet.
+    std::ifstream status(proc + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigPnd:", 0) != 0 && line.rfind("ShdPnd:", 0) != 0) continue;
+        if (line.find_first_not_of("0\t ", 7) != std::string::npos) return false;
+    }
+    return true;
+}
+
+namespace {
+
+// When the directory last changed, in wall_seconds; below 0 when it is gone.
+double changed_at(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return -1;
+    return static_cast<double>(st.st_ctim.tv_sec) + static_cast<double>(st.st_ctim.tv_nsec) * 1e-9;
+}
+
+// When each process running a program called tolm (of any test or suite)
+// started, in wall_seconds; 0 where that cannot be read.
+std::vector<double> tolm_start_times() {
+    std::vector<double> starts;
+    double uptime = 0;
+    std::ifstream("/proc/uptime") >> uptime;
+    const double boot = wall_seconds() - uptime;
+    const double tick = 1.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
     DIR* d = opendir("/proc");
-    if (!d) return false;
-    bool alive = false;
+    if (!d) return starts;
     while (dirent* e = readdir(d)) {
         if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-        char link[300], exe[4096];
-        snprintf(link, sizeof link, "/proc/%s/exe", e->d_name);
-        ssize_t n = readlink(link, exe, sizeof exe - 1);
+        const std::string proc = std::string("/proc/") + e->d_name;
+        char exe[4096];
+        ssize_t n = readlink((proc + "/exe").c_str(), exe, sizeof exe - 1);
         if (n <= 0) continue;
         exe[n] = '\0';
         const char* base = strrchr(exe, '/');
         base = base ? base + 1 : exe;
-        if (strcmp(base, "tolm") == 0 || strncmp(base, "tolm ", 5) == 0) alive = true;
+        // " (deleted)" follows the name of a binary rebuilt meanwhile.
+        if (strcmp(base, "tolm") != 0 && strncmp(base, "tolm ", 5) != 0) continue;
+        // The start time is the 22nd field; the name (2nd) may hold spaces.
+        std::ifstream stat_file(proc + "/stat");
+        std::string stat_line;
+        std::getline(stat_file, stat_line);
+        size_t after_name = stat_line.rfind(')');
+        double start = 0;
+        if (after_name != std::string::npos) {
+            std::istringstream fields(stat_line.substr(after_name + 1));
+            std::string field;
+            for (int i = 3; i <= 22 && fields >> field; ++i)
+                if (i == 22) start = boot + std::atof(field.c_str()) * tick;
+        }
+        starts.push_back(start);
     }
     closedir(d);
-    return alive;
+    return starts;
 }
 
-void expect_no_new_tmpdirs(const std::vector<std::string>& before, const std::string& parent) {
-    auto left = [&] {
-        std::vector<std::string> fresh;
-        for (const auto& d : tolm_tmpdirs(parent))
-            if (std::find(before.begin(), before.end(), d) == before.end()) fresh.push_back(d);
-        return fresh;
+} // namespace
+
+LeftoverWatch::LeftoverWatch() : before_(tolm_tmpdirs()) {
+    std::lock_guard lock(run_log_mu);
+    first_run_ = run_log.size();
+}
+
+std::vector<std::string> LeftoverWatch::left_behind() const {
+    auto fresh = [&] {
+        std::vector<std::string> dirs;
+        for (const auto& d : tolm_tmpdirs())
+            if (std::find(before_.begin(), before_.end(), d) == before_.end()) dirs.push_back(d);
+        return dirs;
     };
-    // A fresh directory in /tmp may belong to a tolm of another test running
-    // in parallel: wait while any tolm lives (up to a cap), and a short
-    // grace. No tolm writes into a private parent, so there the grace will do.
-    bool shared = parent == "/tmp";
-    auto start = Clock::now();
-    auto grace = start + scaled(Millis(1000));
-    auto cap = start + scaled(Millis(60000));
-    std::vector<std::string> fresh = left();
-    while (!fresh.empty() && Clock::now() < cap) {
-        if (Clock::now() >= grace && !(shared && tolm_alive())) {
-            // The listing came before the look for living programs: a tolm
-            // may have removed its directory and ended in between. List
-            // again; only a directory still there with no tolm left alive
-            // afterwards was left behind.
-            fresh = left();
-            if (fresh.empty() || !(shared && tolm_alive())) break;
-        }
-        usleep(20000);
-        fresh = left();
+    const auto cap = Clock::now() + deadline();
+    if (private_tmp) {
+        // Every directory is one of a run of this process; a run still
+        // going has not had its chance to remove its own.
+        auto ended = [&] {
+            std::lock_guard lock(run_log_mu);
+            return std::all_of(run_log.begin() + static_cast<long>(first_run_), run_log.end(),
+                               [](const RunSpan& r) { return r.ended; });
+        };
+        while (!ended() && Clock::now() < cap)
+            usleep(20000);
+        return fresh();
     }
-    std::string names;
-    for (const auto& d : fresh)
-        names += " " + d;
-    EXPECT_TRUE(fresh.empty()) << "temporary directories left behind:" << names;
+
+    // File times come from a clock that may lag a tick behind; the process
+    // start times are in ticks.
+    const double slack = 0.1;
+    auto during_our_runs = [&](double changed) {
+        std::lock_guard lock(run_log_mu);
+        for (size_t i = first_run_; i < run_log.size(); ++i) {
+            const RunSpan& r = run_log[i];
+            double end = r.ended ? r.end : wall_seconds();
+            if (changed >= r.start - slack && changed <= end + slack) return true;
+        }
+        return false;
+    };
+    for (;;) {
+        std::vector<std::pair<std::string, double>> ours;
+        for (const auto& d : fresh()) {
+            double changed = changed_at(d);
+            if (changed >= 0 && during_our_runs(changed)) ours.emplace_back(d, changed);
+        }
+        // The processes are looked at after the listing, and each directory
+        // again after that: one still there, unchanged, with no tolm alive
+        // that could have made it, has outlived its maker.
+        const std::vector<double> starts = tolm_start_times();
+        std::vector<std::string> left;
+        bool in_doubt = false;
+        for (const auto& [d, changed] : ours) {
+            double now_changed = changed_at(d);
+            if (now_changed < 0) continue;
+            bool maker_alive = now_changed != changed ||
+                               std::any_of(starts.begin(), starts.end(),
+                                           [&](double s) { return s <= changed + slack; });
+            if (maker_alive)
+                in_doubt = true;
+            else
+                left.push_back(d);
+        }
+        if (!in_doubt || Clock::now() >= cap) return left;
+        usleep(20000);
+    }
+}
+
+void LeftoverWatch::check() const {
+    for (const auto& d : left_behind())
+        ADD_FAILURE() << "temporary directory left behind: " << d;
 }
 
 } // namespace tolmtest

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <gtest/gtest.h>
 #include <map>
 #include <optional>
 #include <string>
@@ -25,6 +26,11 @@ inline Millis deadline() {
 
 // The path of the binary under test (TOLM_BINARY).
 std::string tolm_binary();
+
+// Whether the process is blocked reading or polling with no signal
+// pending: it has dealt with everything sent to it so far and waits for
+// more. True where the system does not show what a process waits in.
+bool waiting_for_input(pid_t pid);
 
 enum class Mode {
     Batch,       // pty as controlling terminal and stdin; stdout, stderr on pipes
@@ -81,6 +87,10 @@ class PtyRun {
     // timeout kills the process group and returns false.
     bool wait_exit(Millis timeout = deadline());
     bool running() const { return !status_.reaped; }
+    // A run of tolm: blocked waiting for input with no signal pending
+    // (waiting_for_input). Another program (a shell with tolm below it) is
+    // taken to be idle whenever it runs.
+    bool idle() const { return running() && (log_slot_ < 0 || waiting_for_input(pid_)); }
 
     const ExitStatus& status() const { return status_; }
     const std::string& out() const { return out_; }
@@ -118,6 +128,7 @@ class PtyRun {
     std::string out_, err_, pty_;
     std::function<void(std::string_view)> sink_;
     bool checked_ = false;
+    long log_slot_ = -1; // this run's entry in the log of tolm runs, if it is one
 };
 
 // Runs a batch-mode program with args to its end (deadline as wait_exit).
@@ -129,12 +140,36 @@ struct BatchResult {
 };
 BatchResult run_batch(std::vector<std::string> args, Millis timeout = deadline());
 
-// Directories /tmp/tolm-* (PARENT/tolm-*) that exist now.
-std::vector<std::string> tolm_tmpdirs(const std::string& parent = "/tmp");
-// Fails the current test when a /tmp/tolm-* directory that was not in
-// before is still there once no tolm process is running any more (one that
-// vanishes belonged to a program of another test still running).
-void expect_no_new_tmpdirs(const std::vector<std::string>& before,
-                           const std::string& parent = "/tmp");
+// Directories /tmp/tolm-* that exist now.
+std::vector<std::string> tolm_tmpdirs();
+
+// The /tmp/tolm-* directories left behind by the runs of tolm that this
+// process started since the watch was made. Where the system allows, each
+// test process has a /tmp of its own (a mount namespace) and every new
+// directory there is one. Elsewhere /tmp is shared with the tests and
+// suites running beside this one, so a directory counts only when it last
+// changed while one of these runs lived, and only once no tolm process
+// that was already running then is alive (such a one may own it: that is
+// waited for up to the deadline; a directory still in doubt then is not
+// blamed).
+class LeftoverWatch {
+  public:
+    LeftoverWatch();
+    std::vector<std::string> left_behind() const;
+    // Fails the current test for each directory left behind.
+    void check() const;
+
+  private:
+    std::vector<std::string> before_;
+    size_t first_run_;
+};
+
+// A test that runs tolm: it fails when a run leaves its temporary
+// directory behind.
+class TolmTest : public ::testing::Test {
+  protected:
+    void TearDown() override { leftovers_.check(); }
+    LeftoverWatch leftovers_;
+};
 
 } // namespace tolmtest
