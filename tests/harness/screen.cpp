@@ -62,7 +62,7 @@ void Screen::resize(int rows, int cols) {
     vterm_set_size(vt_, rows, cols);
 }
 
-std::string Screen::row_padded(int r) const {
+std::string Screen::row(int r) const {
     std::string text;
     for (int c = 0; c < cols_; ++c) {
         VTermScreenCell cell;
@@ -76,11 +76,6 @@ std::string Screen::row_padded(int r) const {
         for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && cell.chars[i]; ++i)
             append_utf8(text, cell.chars[i]);
     }
-    return text;
-}
-
-std::string Screen::row(int r) const {
-    std::string text = row_padded(r);
     text.erase(text.find_last_not_of(' ') + 1);
     return text;
 }

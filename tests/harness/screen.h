@@ -18,18 +18,14 @@ class Screen {
     Screen(const Screen&) = delete;
     Screen& operator=(const Screen&) = delete;
 
-    void set_reply_fd(int fd) { reply_fd_ = fd; }
     // Bytes the program wrote to its terminal.
     void feed(std::string_view bytes);
     // New size of the emulated terminal (the pty's is PtyRun::resize).
     void resize(int rows, int cols);
 
     int rows() const { return rows_; }
-    int cols() const { return cols_; }
     // Text of a row in UTF-8, trailing blanks removed.
     std::string row(int r) const;
-    // Text of a row, blank cells as spaces, full width.
-    std::string row_padded(int r) const;
     // Whether the cell is drawn in standout (reverse video).
     bool standout(int r, int c) const;
     // Whether any cell of the row is in standout.
