@@ -72,12 +72,39 @@ std::vector<RunSpan> run_log;
 // other test or suite running beside it makes or leaves directories.
 bool private_tmp = false;
 
-// A mount namespace with a fresh /tmp, where the system allows it (on
-// Linux, as root). It must come before any thread: it is the calling
-// thread's alone.
+#ifdef __linux__
+bool write_proc_file(const char* path, const std::string& text) {
+    int fd = open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    close(fd);
+    return ok;
+}
+
+// A mount namespace of its own: directly as root, else inside a user
+// namespace where this user is itself and may mount.
+bool own_mount_namespace() {
+    if (unshare(CLONE_NEWNS) == 0) return true;
+    const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+    // Without the maps this process would own nothing it creates: the
+    // writes cannot be refused to the namespace's maker, but are checked.
+    if (!write_proc_file("/proc/self/setgroups", "deny") ||
+        !write_proc_file("/proc/self/uid_map", uid + " " + uid + " 1") ||
+        !write_proc_file("/proc/self/gid_map", gid + " " + gid + " 1")) {
+        ADD_FAILURE() << "user namespace without its maps: " << strerror(errno);
+        return false;
+    }
+    return true;
+}
+#endif
+
+// A mount namespace with a fresh /tmp, where the system allows it (Linux,
+// as root or with user namespaces). It must come before any thread: it is
+// the calling thread's alone.
 bool make_private_tmp() {
 #ifdef __linux__
-    if (unshare(CLONE_NEWNS) != 0) return false;
+    if (!own_mount_namespace()) return false;
     // Without this the new mount would show in the namespace left behind.
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
     return mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0;

@@ -144,9 +144,9 @@ BatchResult run_batch(std::vector<std::string> args, Millis timeout = deadline()
 std::vector<std::string> tolm_tmpdirs();
 
 // The /tmp/tolm-* directories left behind by the runs of tolm that this
-// process started since the watch was made. Where the system allows, each
-// test process has a /tmp of its own (a mount namespace) and every new
-// directory there is one. Elsewhere /tmp is shared with the tests and
+// process started since the watch was made. Where the system allows
+// (Linux, as root or with user namespaces), each test process has a /tmp of
+// its own and every new directory there is one. Elsewhere /tmp is shared with the tests and
 // suites running beside this one, so a directory counts only when it last
 // changed while one of these runs lived, and only once no tolm process
 // that was already running then is alive (such a one may own it: that is
