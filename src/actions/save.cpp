@@ -127,6 +127,15 @@ int open_tmp_destination(const char* name, CText* path_out) {
     }
 }
 
+// Downloads into fd, opened on path. A download the user cancelled leaves
+// no file behind: it was created for it, or emptied once the user agreed
+// to replace it.
+bool downloaded(const Item* item, int fd, const char* path) {
+    if (download_item(item, fd)) return true;
+    if (errno == ECANCELED) unlink(path);
+    return false;
+}
+
 } // namespace
 
 void save_item(Item* item) {
@@ -140,7 +149,7 @@ void save_item(Item* item) {
     if (is_remembered(*item, path.get())) return;
     int fd = open_destination(path.get());
     if (fd < 0) return;
-    if (download_item(item, fd) && !item->extra) item->extra = std::move(path);
+    if (downloaded(item, fd, path.get()) && !item->extra) item->extra = std::move(path);
 }
 
 void save_and_plumb_item(Item* item) {
@@ -169,7 +178,7 @@ void save_and_plumb_item(Item* item) {
     if (is_remembered(*item, answer)) return;
     int fd = open_destination(answer);
     if (fd < 0) return;
-    if (download_item(item, fd) && !item->extra) item->extra = std::move(owned_answer);
+    if (downloaded(item, fd, answer) && !item->extra) item->extra = std::move(owned_answer);
 }
 
 void remote_login_item(Item* item) {

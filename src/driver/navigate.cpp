@@ -14,8 +14,10 @@
 #include "driver/signals.h"
 #include "driver/state.h"
 #include "items/item.h"
+#include "transport/transport.h"
 #include "ui/keys.h"
 #include "ui/page.h"
+#include "ui/progress.h"
 #include "ui/status.h"
 #include "ui/term.h"
 
@@ -155,6 +157,8 @@ void interactive_setup() {
     set_command_hook(Command::bookmark_page, bookmark_page);
     set_command_hook(Command::bookmarks, show_bookmarks);
     set_command_hook(Command::remove_bookmark, remove_bookmark_here);
+    set_progress_hook(show_fetch_progress);
+    set_key_watch(STDIN_FILENO, take_fetch_keys, catch_up_fetch_progress);
 }
 
 void navigate(Item* root) {

@@ -7,5 +7,6 @@ struct Item;
 [[noreturn]] void navigate(Item* root);
 
 // Interactive set-up (terminal, status-row messages, the resize and suspend
-// hooks, the hooks of the commands above the page view).
+// hooks, the hooks of the commands above the page view, the progress and
+// the keys of a fetch).
 void interactive_setup();

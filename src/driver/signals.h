@@ -31,8 +31,32 @@ void handle_pending_signals();
 // Exit status for a normal end: 0, or 128 + the signal when one is pending.
 [[noreturn]] void finish_run();
 
+// What the key watch's hook made of the terminal's input.
+enum class Keys {
+    kept,   // bytes kept for later (type-ahead)
+    cancel, // the user asked to cancel the fetch
+    gone,   // the terminal gives nothing more: stop watching it
+};
+
+// The terminal watched during a fetch (interactive mode): on_keys runs
+// when fd has input; on_idle runs when a watched wait has seen nothing for
+// a tenth of a second (a progress display catches up).
+void set_key_watch(int fd, Keys (*on_keys)(), void (*on_idle)());
+// Turns the watch on or off (on only when set_key_watch set it up).
+// Returns the previous state. While it is on, wait_fd on any other
+// descriptor also waits for the terminal and fails with ECANCELED when
+// on_keys says cancel, and read_fd and write_fd with Wait::on_block look at
+// the terminal through wait_fd at most ten times a second: a descriptor
+// they use must not block then (a blocked call sees no key).
+bool watch_keys(bool on);
+// Whether the watch is on (never in a child).
+bool keys_watched();
+// Whether the watch has cancelled a wait since it was last turned on.
+bool keys_cancelled();
+
 // Waits until fd is ready for events (POLLIN / POLLOUT), handling signals
-// meanwhile. Returns 1 when ready, -1 with errno set when poll fails.
+// meanwhile. Returns 1 when ready, -1 with errno set when poll fails or
+// (ECANCELED) when the key watch cancels.
 [[nodiscard]] int wait_fd(int fd, short events);
 
 // When read_fd and write_fd wait through wait_fd: before every call (the

@@ -13,14 +13,22 @@
 
 namespace {
 
-int finish(int fd, int result) {
+// The result of a failed download. errno tells the caller whether the
+// user cancelled it (ECANCELED) or it failed and was reported (0).
+int failure(const FetchScope& fetch) {
+    errno = fetch.cancelled() ? ECANCELED : 0;
+    return 0;
+}
+
+int fail(int fd, const FetchScope& fetch) {
     close(fd);
-    return result;
+    return failure(fetch);
 }
 
 } // namespace
 
 int download_item(const Item* item, int fd) {
+    FetchScope fetch(*item);
     Connection src;
     if (item->extra) {
         src.fd = open(item->extra.get(), O_RDONLY | O_CLOEXEC);
@@ -29,30 +37,32 @@ int download_item(const Item* item, int fd) {
             // status row, and in batch mode on standard error, where it
             // cannot mix with the copied bytes or reach the terminal raw.
             show_status("Can't open source file %s: %s", item->extra.get(), strerror(errno));
-            errno = 0;
-            return finish(fd, 0);
+            return fail(fd, fetch);
         }
     } else {
-        if (connect_server(item->host, item->port, &src) < 0) return finish(fd, 0);
+        fetch.report(fetch_connecting);
+        if (connect_server(item->host, item->port, &src) < 0) return fail(fd, fetch);
         if (send_selector(&src, item->selector) == -1) {
             transport->close(&src);
-            return finish(fd, 0);
+            return fail(fd, fetch);
         }
     }
+    fetch.report(0);
 
     char buf[1024];
     ssize_t r;
+    long long copied = 0;
     bool write_failed = false;
     while (!write_failed && (r = transport->read(&src, buf, sizeof buf)) > 0) {
         write_failed = write_all(fd, buf, static_cast<size_t>(r), Wait::on_block) < 0;
+        copied += r;
+        fetch.report(copied);
     }
     bool ok = !write_failed && r == 0;
-    if (!ok) {
+    if (!ok && !fetch.cancelled())
         show_status("Error downloading file %s: %s", item->selector ? item->selector : "",
                     strerror(errno));
-        errno = 0;
-    }
-    int result = finish(fd, ok ? 1 : 0);
+    close(fd);
     transport->close(&src);
-    return result;
+    return ok ? 1 : failure(fetch);
 }

@@ -5,5 +5,6 @@ struct Item;
 
 // Copies the item's data (from the file named by extra when set, otherwise
 // from its server) into fd, which it always closes. Returns 1 when the
-// whole source was copied, 0 otherwise (reported through show_status).
+// whole source was copied, 0 otherwise: reported through show_status, or,
+// when the user cancelled the fetch, unreported with errno ECANCELED.
 [[nodiscard]] int download_item(const Item* item, int fd);

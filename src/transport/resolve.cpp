@@ -1,6 +1,7 @@
 #include "transport/resolve.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <netdb.h>
@@ -48,15 +49,17 @@ addrinfo* copy_list(const addrinfo* list) {
     return head;
 }
 
-bool read_exact(int fd, void* buf, size_t n) {
+// 1 when all n bytes came, 0 when the stream ended first, -1 on an error
+// (errno set; ECANCELED when the user cancelled the fetch).
+int read_exact(int fd, void* buf, size_t n) {
     auto* p = static_cast<char*>(buf);
     while (n > 0) {
         ssize_t r = read_fd(fd, p, n);
-        if (r <= 0) return false;
+        if (r <= 0) return r < 0 ? -1 : 0;
         p += r;
         n -= static_cast<size_t>(r);
     }
-    return true;
+    return 1;
 }
 
 [[noreturn]] void resolver_child(int fd, const char* host, const char* port,
@@ -72,6 +75,11 @@ bool read_exact(int fd, void* buf, size_t n) {
         memcpy(&e.addr, a->ai_addr, a->ai_addrlen);
         if (write_all(fd, &e, sizeof e) < 0) break;
     }
+    // The end of the list; then alive until the parent lets go, so that
+    // the parent never kills a process id that has passed to another.
+    shutdown(fd, SHUT_WR);
+    char b;
+    (void)!read(fd, &b, 1);
     _exit(0);
 }
 
@@ -89,7 +97,7 @@ int resolve_host(const char* host, const char* port, const addrinfo* hints, addr
     }
 
     int fds[2];
-    if (pipe(fds) < 0) return EAI_SYSTEM;
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) < 0) return EAI_SYSTEM;
     pid_t pid = fork();
     if (pid < 0) {
         close(fds[0]);
@@ -105,15 +113,27 @@ int resolve_host(const char* host, const char* port, const addrinfo* hints, addr
     close(fds[1]);
     int32_t gai = EAI_SYSTEM;
     int32_t child_errno = EIO;
-    if (read_exact(fds[0], &gai, sizeof gai) &&
-        read_exact(fds[0], &child_errno, sizeof child_errno)) {
+    int got = read_exact(fds[0], &gai, sizeof gai);
+    if (got > 0) got = read_exact(fds[0], &child_errno, sizeof child_errno);
+    if (got > 0) {
         addrinfo** tail = out;
         Entry e;
-        while (gai == 0 && read_exact(fds[0], &e, sizeof e)) {
+        while (gai == 0 && (got = read_exact(fds[0], &e, sizeof e)) > 0) {
             if (e.addrlen > sizeof(sockaddr_storage)) break;
             *tail = copy_entry(e);
             tail = &(*tail)->ai_next;
         }
+    }
+    if (got < 0 && errno == ECANCELED) {
+        // The user gave up on the fetch: the lookup would only hold on to
+        // a process (SIGCHLD being ignored, nobody has to reap it). The
+        // child is still there: it waits for fds[0] to close.
+        kill(pid, SIGKILL);
+        close(fds[0]);
+        free_resolved(*out);
+        *out = nullptr;
+        errno = ECANCELED;
+        return EAI_SYSTEM;
     }
     close(fds[0]);
     if (gai == 0 && !*out) gai = EAI_NONAME;

@@ -7,7 +7,9 @@ struct addrinfo;
 // in *out (owned by the caller, freed with free_resolved, never with
 // freeaddrinfo), or an EAI_* code with *out nullptr. Numeric addresses are
 // resolved in place; names are looked up in a child process, so that the
-// wait for the answer can be cut short by a signal.
+// wait for the answer can be cut short by a signal or abandoned when the
+// user cancels the fetch (EAI_SYSTEM, errno ECANCELED; the child is
+// killed).
 [[nodiscard]] int resolve_host(const char* host, const char* port, const addrinfo* hints,
                                addrinfo** out);
 // Frees a list from resolve_host; nullptr is ignored.

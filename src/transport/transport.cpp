@@ -21,6 +21,12 @@
 
 namespace {
 
+// A connect result that gives up at once without a report: the user
+// cancelled the fetch.
+constexpr int connect_cancelled = -3;
+
+void (*progress_hook)(const Item* item, long long received) = nullptr;
+
 int tcp_init() {
     return 0;
 }
@@ -32,12 +38,14 @@ void tcp_close(Connection* conn) {
 // Connecting waits in wait_fd, where an ending signal is seen (an
 // interrupted connect would go on in the background). Afterwards the socket
 // blocks again: reads and writes are interrupted by the signals themselves.
+// Under the key watch it stays non-blocking, so that a read with nothing
+// to read waits in wait_fd, where a key can cancel it.
 int tcp_connect(Connection* conn, const addrinfo* addr, const char*) {
     int flags = fcntl(conn->fd, F_GETFL);
     fcntl(conn->fd, F_SETFL, flags | O_NONBLOCK);
     int r = connect(conn->fd, addr->ai_addr, addr->ai_addrlen);
     if (r < 0 && errno == EINPROGRESS) {
-        if (wait_fd(conn->fd, POLLOUT) < 0) return -1;
+        if (wait_fd(conn->fd, POLLOUT) < 0) return errno == ECANCELED ? connect_cancelled : -1;
         int err = 0;
         socklen_t len = sizeof err;
         if (getsockopt(conn->fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0) return -1;
@@ -45,7 +53,7 @@ int tcp_connect(Connection* conn, const addrinfo* addr, const char*) {
         r = err ? -1 : 0;
     }
     int saved = errno;
-    fcntl(conn->fd, F_SETFL, flags);
+    if (!keys_watched()) fcntl(conn->fd, F_SETFL, flags);
     errno = saved;
     return r;
 }
@@ -106,7 +114,8 @@ int connect_server(const char* host, const char* port, Connection* conn) {
     addrinfo* list = nullptr;
     int gai = resolve_host(host, port, &hints, &list);
     if (gai != 0) {
-        show_status("Can't resolve hostname \"%s\": %s", host, gai_strerror(gai));
+        if (gai != EAI_SYSTEM || errno != ECANCELED)
+            show_status("Can't resolve hostname \"%s\": %s", host, gai_strerror(gai));
         return -1;
     }
     int result = -1;
@@ -150,17 +159,40 @@ int send_selector(Connection* conn, const char* selector) {
     }
     int saved = errno;
     free(line);
-    if (w == -1) show_status("Can't send message: %s", strerror(saved));
+    if (w == -1 && saved != ECANCELED) show_status("Can't send message: %s", strerror(saved));
+    errno = saved;
     return w == -1 ? -1 : 0;
 }
 
+void set_progress_hook(void (*hook)(const Item* item, long long received)) {
+    progress_hook = hook;
+}
+
+FetchScope::FetchScope(const Item& item) : item_(item), watched_before_(watch_keys(true)) {}
+
+FetchScope::~FetchScope() {
+    watch_keys(watched_before_);
+    if (progress_hook) progress_hook(nullptr, 0);
+}
+
+void FetchScope::report(long long received) const {
+    if (progress_hook) progress_hook(&item_, received);
+}
+
+bool FetchScope::cancelled() const {
+    return keys_cancelled();
+}
+
 int receive_response(Item* item) {
+    FetchScope fetch(*item);
+    fetch.report(fetch_connecting);
     Connection conn;
     if (connect_server(item->host, item->port, &conn) < 0) return 0;
     if (send_selector(&conn, item->selector) == -1) {
         transport->close(&conn);
         return 0;
     }
+    fetch.report(0);
 
 #ifdef M_MMAP_THRESHOLD
     // A response grows by one block per read. Past glibc's mmap threshold
@@ -180,10 +212,10 @@ int receive_response(Item* item) {
         }
         ssize_t r = transport->read(&conn, buf + len, blocks * block - len);
         if (r == -1) {
-            show_status("Can't read socket: %s", strerror(errno));
+            if (!fetch.cancelled()) show_status("Can't read socket: %s", strerror(errno));
             free(buf);
             transport->close(&conn);
-            show_status("Empty response from server");
+            if (!fetch.cancelled()) show_status("Empty response from server");
             return 0;
         }
         if (r < 1) {
@@ -191,6 +223,7 @@ int receive_response(Item* item) {
             break;
         }
         len += static_cast<size_t>(r);
+        fetch.report(static_cast<long long>(len));
         if (len >= 5 && memcmp(buf + len - 5, "\r\n.\r\n", 5) == 0) {
             buf[len - 3] = '\0';
             break;

@@ -44,5 +44,32 @@ extern const TransportOps* transport;
 [[nodiscard]] int send_selector(Connection* conn, const char* selector);
 
 // Fetches item (host, port, selector) into item->raw. Returns 1, or 0
-// after reporting (raw stays nullptr).
+// after reporting (raw stays nullptr). A fetch the user cancels (ECANCELED
+// from a wait, see watch_keys) fails like any other, unreported.
 [[nodiscard]] int receive_response(Item* item);
+
+// What a fetch tells the progress hook while the connection is not yet
+// made, in place of a byte count.
+inline constexpr long long fetch_connecting = -1;
+
+// Set by the interactive driver (nullptr in batch mode): called during
+// every fetch with the item and the bytes received so far (or
+// fetch_connecting), and with nullptr once the fetch is over.
+void set_progress_hook(void (*hook)(const Item* item, long long received));
+
+// For the life of one fetch: the terminal's keys watched, so that the user
+// can cancel it, and progress reported to the hook.
+class FetchScope {
+  public:
+    explicit FetchScope(const Item& item);
+    ~FetchScope();
+    FetchScope(const FetchScope&) = delete;
+    FetchScope& operator=(const FetchScope&) = delete;
+    void report(long long received) const;
+    // Whether the user cancelled this fetch.
+    bool cancelled() const;
+
+  private:
+    const Item& item_;
+    bool watched_before_;
+};

@@ -5,6 +5,7 @@
 
 #include "items/item.h"
 #include "ui/fitted.h"
+#include "ui/progress.h"
 #include "ui/status.h"
 #include "ui/term.h"
 
@@ -23,11 +24,28 @@ bool is_menu_type(char type) {
     return type == '+' || type == '1' || type == '7';
 }
 
+// Shown once by the next draw_page in place of the status bar.
+const char* page_note = nullptr;
+
 } // namespace
 
 long long reach_percent(uint64_t count, uint64_t top, int lines) {
     uint64_t reach = top + static_cast<uint64_t>(lines > 1 ? lines - 1 : 0);
     return reach < count ? static_cast<long long>(reach * 100 / count) : 100;
+}
+
+void format_place(const Item& item, char* buf, size_t size) {
+    const char* host = item.host ? item.host : "";
+    const char* selector = item.selector ? item.selector : "";
+    const char* port = item.port ? item.port : "";
+    if (strcmp(port, "70") == 0 || strcmp(port, "gopher") == 0)
+        snprintf(buf, size, "%s/%c%s", host, item.type, selector);
+    else
+        snprintf(buf, size, "%s:%s/%c%s", host, port, item.type, selector);
+}
+
+void note_on_next_draw(const char* text) {
+    page_note = text;
 }
 
 namespace {
@@ -44,20 +62,9 @@ void draw_item_line(const Item& item) {
 void write_status_bar(const Item& page) {
     uint64_t count = page.dir ? page.dir->count : 0;
     uint64_t top = page.dir ? page.dir->top : 0;
-    put_cap(Cap::save_pos);
-    put_cap(Cap::move, term_lines() - 1, 0);
-    put_cap(Cap::standout_on);
-    long long percent = reach_percent(count, top, term_lines());
-    const char* host = page.host ? page.host : "";
-    const char* selector = page.selector ? page.selector : "";
-    const char* port = page.port ? page.port : "";
-    if (strcmp(port, "70") == 0 || strcmp(port, "gopher") == 0)
-        snprintf(line_buf, line_buf_size, "%3lld%%| %s/%c%s", percent, host, page.type, selector);
-    else
-        snprintf(line_buf, line_buf_size, "%3lld%%| %s:%s/%c%s", percent, host, port, page.type,
-                 selector);
-    end_status_text(print_fitted(line_buf, static_cast<size_t>(term_columns())));
-    put_cap(Cap::restore_pos);
+    int n = snprintf(line_buf, line_buf_size, "%3lld%%| ", reach_percent(count, top, term_lines()));
+    format_place(page, line_buf + n, line_buf_size - static_cast<size_t>(n));
+    put_status_text(line_buf);
 }
 
 void draw_status_bar(const Item& page) {
@@ -71,7 +78,11 @@ void draw_page(Item* page) {
     if (!page || !is_menu_type(page->type)) return;
     displayed_page = page;
     put_cap(Cap::clear);
-    write_status_bar(*page);
+    if (page_note)
+        put_status_text(page_note);
+    else
+        write_status_bar(*page);
+    page_note = nullptr;
     if (!page->dir) {
         fflush(stdout);
         return;
@@ -211,4 +222,5 @@ void on_resize(int) {
         draw_page(page);
     }
     redraw_prompt();
+    redraw_fetch_progress();
 }

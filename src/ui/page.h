@@ -1,6 +1,7 @@
 // The page view: drawing a menu, moving its highlight, resizing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct Item;
@@ -12,6 +13,12 @@ extern Item* displayed_page;
 // are ignored): its rows from top, the highlight, the status bar. The
 // page becomes displayed_page.
 void draw_page(Item* page);
+// The next draw_page shows text (static, not copied) on the status row in
+// place of the status bar, once.
+void note_on_next_draw(const char* text);
+// Writes the item's place as the status bar shows it into buf (cut to
+// size): host, port (left out when it is 70 or "gopher"), type, selector.
+void format_place(const Item& item, char* buf, size_t size);
 
 // The way a move goes through the menu: forward is down.
 enum class Direction { forward, backward };
@@ -28,7 +35,7 @@ void move_cursor(Item* page, Direction direction);
 void jump_to(Item* page, int64_t line, Jump jump);
 // The resize hook: loads the terminal's new size, sets the scroll region,
 // places (place_resize) and draws displayed_page again, then the prompt
-// being answered, if any.
+// being answered, if any, and the progress of a fetch that runs.
 void on_resize(int sig);
 
 // What a one-line move changed, for the drawing.

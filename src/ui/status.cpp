@@ -22,6 +22,14 @@ void end_status_text(size_t used) {
     if (used < static_cast<size_t>(term_columns())) put_cap(Cap::clear_eol);
 }
 
+void put_status_text(const char* text) {
+    put_cap(Cap::save_pos);
+    put_cap(Cap::move, term_lines() - 1, 0);
+    put_cap(Cap::standout_on);
+    end_status_text(print_fitted(text, static_cast<size_t>(term_columns())));
+    put_cap(Cap::restore_pos);
+}
+
 namespace {
 
 // Keys that arrived with a prompt's line, after its newline: typed or
@@ -57,6 +65,10 @@ int read_key() {
     unsigned char c;
     ssize_t r = read_fd(STDIN_FILENO, &c, 1);
     return r == 1 ? c : -1;
+}
+
+void keep_keys(const char* bytes, size_t n) {
+    pending_keys.append(bytes, n);
 }
 
 void redraw_prompt() {

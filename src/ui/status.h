@@ -23,10 +23,18 @@ void show_status_line(const char* format, ...) __attribute__((format(printf, 1, 
 // ellipsis of a cut line).
 void end_status_text(size_t used);
 
+// Writes text in standout on the status row through print_fitted, the
+// cursor left where it was; the caller flushes.
+void put_status_text(const char* text);
+
 // Reads one key byte (first those typed ahead of a prompt's answer, then
 // from the terminal), handling signals while waiting. Returns the byte, or
 // -1 at end of input or on a read error.
 int read_key();
+
+// Keeps bytes that were typed while the program was busy: read_key returns
+// them, after those kept before, before it reads the terminal again.
+void keep_keys(const char* bytes, size_t n);
 
 // Draws the prompt being answered again, with what was read of the answer,
 // in line mode: for a redraw of the page in the middle of a prompt.

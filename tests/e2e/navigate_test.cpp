@@ -533,6 +533,69 @@ TEST_F(NavigateTest, RunningPlumbedProgramDoesNotDelayThePager) {
     EXPECT_TRUE(s.quits("q"));
 }
 
+// ---------------------------------------------------------------- fetches
+
+// Sockets the process holds, read from /proc.
+size_t open_sockets(pid_t pid) {
+    size_t n = 0;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
+        n += fs::read_symlink(e.path(), ec).string().rfind("socket:", 0) == 0;
+    return n;
+}
+
+// Cancelled with 'z' while the server says nothing, then with ^G once part
+// of the menu has come: each time the connection is closed and the page
+// comes back with a note; what arrived is not kept, so the third try
+// fetches the menu anew.
+TEST_F(NavigateTest, CancelledFetchClosesTheConnectionAndKeepsNothing) {
+    server_.on("/m", Script::send(line('1', "Held", "/held") + line('0', "Other", "/o") + ".\r\n"));
+    server_.on("/held", Script::silent());
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Held")));
+    const std::string place = "| 127.0.0.1:" + port() + "/1/held";
+    auto cancel = [&](const std::string& key, const std::string& progress) {
+        s.keys("\r");
+        ASSERT_SCREEN(s, s.status() == progress + " (z cancels)" + place);
+        EXPECT_EQ(open_sockets(s.run().pid()), 1u);
+        s.keys(key);
+        ASSERT_SCREEN(s, s.redrawn() && s.highlight_is(0, row_of('1', "Held")) &&
+                             s.status() == "Fetch cancelled");
+        EXPECT_EQ(open_sockets(s.run().pid()), 0u);
+    };
+    cancel("z", "0 bytes");
+    Script part = Script::send(line('0', "Part", "/p"));
+    part.end = Script::End::Silent;
+    server_.on("/held", part);
+    cancel("\x07", std::to_string(line('0', "Part", "/p").size()) + " bytes");
+
+    server_.on("/held", Script::send(line('0', "Whole", "/w") + ".\r\n"));
+    s.keys("\r");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Whole")));
+    EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "/held", "/held", "/held"}));
+    EXPECT_TRUE(s.quits("q"));
+}
+
+// The count of a burst that the ten-a-second limit held back is drawn
+// while the server pauses; keys typed meanwhile, an escape sequence among
+// them, move the highlight on the page that arrives.
+TEST_F(NavigateTest, SlowFetchShowsProgressAndKeysTypedMeanwhileActAfterIt) {
+    std::string first, rest;
+    for (int i = 0; i < 6; ++i)
+        (i < 2 ? first : rest) += line('0', "Text " + std::to_string(i), "/t");
+    server_.on("/m", Script::send(line('1', "Slow", "/slow") + ".\r\n"));
+    server_.on("/slow", Script::chunked({first, rest + ".\r\n"}, scaled(milliseconds(1500))));
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Slow")));
+    s.keys("\r");
+    ASSERT_SCREEN(s, s.status() == std::to_string(first.size()) +
+                                       " bytes (z cancels)| 127.0.0.1:" + port() + "/1/slow");
+    s.keys("j\x1b[Bj");
+    ASSERT_SCREEN(s, s.highlight_is(3, row_of('0', "Text 3")));
+    EXPECT_EQ(s.status(), "100%| 127.0.0.1:" + port() + "/1/slow");
+    EXPECT_TRUE(s.quits("q"));
+}
+
 // ---------------------------------------------------------------- ending
 
 TEST_F(NavigateTest, QuitKeysRestoreTheTerminal) {

@@ -100,6 +100,20 @@ class SaveTest : public InteractiveTest {
         return s.status() == prompt.substr(0, prompt.size() - 1) &&
                s.screen().cursor_col() == static_cast<int>(prompt.size());
     }
+
+    // A download of selector, answered with Enter at its prompt, from a
+    // server that sends "the first bytes" and then holds the connection.
+    Session& start_held_download(char type, const std::string& selector,
+                                 const std::string& prompt) {
+        Script held = Script::send("the first bytes");
+        held.end = Script::End::Silent;
+        server_.on(selector, held);
+        Session& s = start_on(line(type, "Slow", selector));
+        s.keys("\r");
+        EXPECT_TRUE(s.wait([&] { return prompting(s, prompt); })) << s.dump();
+        s.keys("\r");
+        return s;
+    }
     // The page drawn anew after an action, highlight on row.
     bool back_on_page(const Session& s, int row) const {
         return s.redrawn() && s.highlight() == row && s.status() == status_bar();
@@ -411,14 +425,20 @@ TEST_F(SaveTest, RemoteLoginsAndLinksArePlumbed) {
     EXPECT_TRUE(s.quits());
 }
 
+TEST_F(SaveTest, CancelledDownloadRemovesThePartialFile) {
+    Session& s = start_held_download('9', "/pub/slow.bin", "Download to [slow.bin] (^D cancel): ");
+    ASSERT_SCREEN(s, s.status() == "15 bytes (z cancels)| 127.0.0.1:" +
+                                       std::to_string(server_.port()) + "/9/pub/slow.bin");
+    EXPECT_EQ(read_file(in_cwd("slow.bin")), "the first bytes");
+    s.keys("z");
+    ASSERT_SCREEN(s, s.redrawn() && s.highlight() == 0 && s.status() == "Fetch cancelled");
+    EXPECT_FALSE(fs::exists(in_cwd("slow.bin")));
+    EXPECT_TRUE(s.quits());
+}
+
 TEST_F(SaveTest, SigtermDuringADownloadLeavesNoPrivateDirectory) {
-    Script slow = Script::send("the first bytes");
-    slow.end = Script::End::Silent;
-    server_.on("/slow.gif", slow);
-    Session& s = start_on(line('I', "Slow", "/slow.gif"));
-    s.keys("\r");
-    ASSERT_SCREEN(s, prompting(s, "Download slow.gif to (^D cancel, <empty> plumb): "));
-    s.keys("\r");
+    Session& s =
+        start_held_download('I', "/slow.gif", "Download slow.gif to (^D cancel, <empty> plumb): ");
     // The download has begun once the partial file holds the first bytes.
     std::string partial;
     ASSERT_TRUE(s.run().pump_until([&] {

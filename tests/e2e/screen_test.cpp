@@ -568,6 +568,15 @@ TEST_P(EndingSignalTest, WhileAMessageWaitsForAKey) {
     expect_ended_and_restored(GetParam().status);
 }
 
+TEST_P(EndingSignalTest, WhileAFetchWatchesTheKeys) {
+    server_.on("", Script::silent());
+    start(24, 80);
+    ASSERT_TRUE(session().wait([&] { return session().status().find("0 bytes (z cancels)") == 0; }))
+        << screen().dump();
+    run().signal(GetParam().sig);
+    expect_ended_and_restored(GetParam().status);
+}
+
 INSTANTIATE_TEST_SUITE_P(Terminal, EndingSignalTest,
                          ::testing::Values(EndingSignal{"Term", SIGTERM, 143},
                                            EndingSignal{"Int", SIGINT, 130},
