@@ -1,7 +1,6 @@
 #include "items/menu.h"
 
 #include <cstring>
-#include <new>
 
 #include "driver/state.h"
 #include "items/item.h"
@@ -71,22 +70,17 @@ int parse_menu(Item* item) {
     }
 
     auto dir = std::make_unique<Dir>();
-    uint64_t bytes;
-    if (__builtin_mul_overflow(count, static_cast<uint64_t>(sizeof(Item)), &bytes))
-        die("realloc: overflow");
     // One allocation for the whole array.
-    dir->items.reset(new (std::nothrow) Item[count]());
-    if (!dir->items) die("realloc: %s", strerror(ENOMEM));
+    dir->items = ItemArray(count);
     dir->count = count;
 
     char* cursor = text;
-    Item* items = dir->items.get();
     // The type a '+' line mirrors: that of the nearest earlier line that is
     // not itself a '+' line, carried forward instead of searched for.
     char last_other = 0;
     bool have_other = false;
     for (uint64_t j = 0; j < count; j++) {
-        Item& it = items[j];
+        Item& it = dir->items.add();
         char* line = cursor;
         char* nl = static_cast<char*>(memchr(line, '\n', static_cast<size_t>(end - line)));
         if (!has_fields(line, nl)) {
