@@ -1,7 +1,6 @@
 #include "items/item.h"
 
 #include <cstring>
-#include <new>
 #include <unistd.h>
 #include <utility>
 
@@ -36,10 +35,6 @@ ItemArray::~ItemArray() {
     for (uint64_t i = 0; i < size_; i++)
         items_[i].~Item();
     free(items_);
-}
-
-Item& ItemArray::add() {
-    return *new (&items_[size_++]) Item();
 }
 
 const char* link_url(const char* selector) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include "driver/ctext.h"
 
@@ -37,7 +38,7 @@ class ItemArray {
     ~ItemArray();
 
     // Constructs the next item (all fields empty), at most capacity of them.
-    Item& add();
+    Item& add() { return *new (&items_[size_++]) Item(); }
     Item& operator[](uint64_t i) const { return items_[i]; }
 
   private:
