@@ -66,7 +66,11 @@ void list_menu(const Dir& dir) {
     for (uint64_t i = 0; i < dir.count; i++) {
         const Item& it = dir.items[i];
         out.add(type_tag(it.type), 4);
-        out.add(it.display, strlen(it.display));
+        // A split line's display ends where its selector begins, less the
+        // TAB the split cut: only a line without fields is measured.
+        size_t n =
+            it.selector ? static_cast<size_t>(it.selector - it.display) - 1 : strlen(it.display);
+        out.add(it.display, n);
         out.add("\n", 1);
     }
     out.flush();

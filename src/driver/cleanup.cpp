@@ -5,13 +5,20 @@
 #include "items/item.h"
 #include "ui/term.h"
 
-std::unique_ptr<Item> root_item;
+Item* root_item = nullptr;
 
 void exit_cleanup() {
-    release_item(root_item.get());
-    release_detached_items();
+    // A batch run opens nothing below its root, so no item owns a file or
+    // a sub-page: walking a million-line menu's items only to free them
+    // would cost more than the end of the process, which returns the
+    // memory anyway. The tree stays reachable from root_item.
+    if (interactive) {
+        release_item(root_item);
+        release_detached_items();
+        delete root_item;
+        root_item = nullptr;
+    }
     remove_tmpdir();
-    root_item.reset();
     url_copy.reset();
     // Only the process that set the terminal up puts it back: a child that
     // outlives tolm (a pager ended later) would otherwise clear the screen

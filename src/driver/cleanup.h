@@ -2,14 +2,14 @@
 // apart from the process layer, which knows neither items nor the terminal.
 #pragma once
 
-#include <memory>
-
 struct Item;
 
-// The item the URL names; owns every item reached from it.
-extern std::unique_ptr<Item> root_item;
+// The item the URL names (allocated with new); owns every item reached
+// from it. Only an interactive run frees it, in exit_cleanup.
+extern Item* root_item;
 
-// Registered with atexit: releases the item tree (removing files kept in
-// the temporary directory unless in a child), removes the directory and
-// restores the terminal when interactive (never in a child).
+// Registered with atexit: when interactive, releases the item tree
+// (removing files kept in the temporary directory unless in a child);
+// removes the directory; restores the terminal when interactive (never in
+// a child).
 void exit_cleanup();

@@ -154,8 +154,8 @@ void tolm_main(int argc, char** argv) {
 
     url_copy.reset(strdup_or_die(argv[1]));
     char* rest = transport->strip_scheme(url_copy.get());
-    root_item.reset(make_root_item(rest));
+    root_item = make_root_item(rest);
 
-    if (interactive) navigate(root_item.get());
-    run_batch(root_item.get());
+    if (interactive) navigate(root_item);
+    run_batch(root_item);
 }

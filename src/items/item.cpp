@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <unistd.h>
+#include <utility>
 
 #include "driver/state.h"
 
@@ -16,6 +17,25 @@ bool in_tmpdir(const char* path) {
 }
 
 } // namespace
+
+ItemArray::ItemArray(uint64_t capacity)
+    : items_(static_cast<Item*>(resize_array_or_die(nullptr, capacity, sizeof(Item)))) {}
+
+ItemArray::ItemArray(ItemArray&& other) noexcept
+    : items_(std::exchange(other.items_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+// What this held goes with other.
+ItemArray& ItemArray::operator=(ItemArray&& other) noexcept {
+    std::swap(items_, other.items_);
+    std::swap(size_, other.size_);
+    return *this;
+}
+
+ItemArray::~ItemArray() {
+    for (uint64_t i = 0; i < size_; i++)
+        items_[i].~Item();
+    free(items_);
+}
 
 const char* link_url(const char* selector) {
     static constexpr char prefix[] = "URL:";

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include "driver/ctext.h"
 
@@ -24,9 +25,30 @@ struct Item {
     Item* parent = nullptr;   // the page it was first opened from
 };
 
+// The items of one menu in a single block, each constructed in turn as its
+// line is split: the block's pages are written once, and a menu of a
+// million lines is not zeroed ahead of the split. Destroys what it holds.
+class ItemArray {
+  public:
+    ItemArray() = default;
+    // Room for capacity items, none yet; dies as resize_array_or_die does.
+    explicit ItemArray(uint64_t capacity);
+    ItemArray(ItemArray&& other) noexcept;
+    ItemArray& operator=(ItemArray&& other) noexcept;
+    ~ItemArray();
+
+    // Constructs the next item (all fields empty), at most capacity of them.
+    Item& add() { return *new (&items_[size_++]) Item(); }
+    Item& operator[](uint64_t i) const { return items_[i]; }
+
+  private:
+    Item* items_ = nullptr;
+    uint64_t size_ = 0;
+};
+
 // A parsed menu and the user's place in it.
 struct Dir {
-    std::unique_ptr<Item[]> items; // never resized, so items keep their address
+    ItemArray items; // never resized, so items keep their address
     uint64_t count = 0;
     uint64_t top = 0;
     uint64_t cursor = 0;

@@ -1,58 +1,22 @@
 #include "items/menu.h"
 
 #include <cstring>
-#include <new>
 
 #include "driver/state.h"
 #include "items/item.h"
 
 namespace {
 
-// Cuts one field off the text at *cursor, ending at a character of
-// separators (overwritten with NUL, cursor moved past it), at NUL, or
-// before a newline (left in place). Returns the field's start.
-char* next_field(char** cursor, const char* separators) {
-    // Compared directly rather than through strchr: this runs once per byte
-    // of every menu, and the sets in use have one or two characters.
-    const char first = separators[0];
-    const char second = first ? separators[1] : '\0';
-    const char other = second ? second : first;
-    char* start = *cursor;
-    char* p = start;
-    for (char c; (c = *p); p++) {
-        if (c == first || c == other) {
+// The port field, from p to the line's end nl: it ends at a TAB or a CR,
+// overwritten with NUL, or at nl. A few bytes, so a byte loop.
+const char* port_field(char* p, const char* nl) {
+    char* start = p;
+    for (; p != nl; p++) {
+        if (*p == '\t' || *p == '\r') {
             *p = '\0';
-            *cursor = p + 1;
-            return start;
+            break;
         }
-        if (c == '\n') break;
     }
-    *cursor = p;
-    return start;
-}
-
-// Whether the line [line, nl) holds at least three TABs.
-bool has_fields(const char* line, const char* nl) {
-    for (int tabs = 0; tabs < 3; tabs++) {
-        line = static_cast<const char*>(memchr(line, '\t', static_cast<size_t>(nl - line)));
-        if (!line) return false;
-        line++;
-    }
-    return true;
-}
-
-// next_field(cursor, "\t") for a line known to end at nl and to hold no
-// NUL: memchr finds the TAB many bytes at a time, which matters on menus
-// of a million lines.
-char* tab_field(char** cursor, char* nl) {
-    char* start = *cursor;
-    char* tab = static_cast<char*>(memchr(start, '\t', static_cast<size_t>(nl - start)));
-    if (!tab) {
-        *cursor = nl;
-        return start;
-    }
-    *tab = '\0';
-    *cursor = tab + 1;
     return start;
 }
 
@@ -60,10 +24,10 @@ char* tab_field(char** cursor, char* nl) {
 
 int parse_menu(Item* item) {
     char* text = item->raw.get();
-    char* end = text + strlen(text);
+    // One pass: strchr stops at a newline or at the NUL that ends the text,
+    // so the text's length is never needed.
     uint64_t count = 0;
-    for (const char* p = text;
-         (p = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)))); p++)
+    for (const char* p = text; (p = strchr(p, '\n')); p++)
         count++;
     if (count == 0) {
         show_status("Couldn't parse dir item");
@@ -71,37 +35,45 @@ int parse_menu(Item* item) {
     }
 
     auto dir = std::make_unique<Dir>();
-    uint64_t bytes;
-    if (__builtin_mul_overflow(count, static_cast<uint64_t>(sizeof(Item)), &bytes))
-        die("realloc: overflow");
     // One allocation for the whole array.
-    dir->items.reset(new (std::nothrow) Item[count]());
-    if (!dir->items) die("realloc: %s", strerror(ENOMEM));
+    dir->items = ItemArray(count);
     dir->count = count;
 
-    char* cursor = text;
-    Item* items = dir->items.get();
+    char* line = text;
     // The type a '+' line mirrors: that of the nearest earlier line that is
     // not itself a '+' line, carried forward instead of searched for.
     char last_other = 0;
     bool have_other = false;
     for (uint64_t j = 0; j < count; j++) {
-        Item& it = items[j];
-        char* line = cursor;
-        char* nl = static_cast<char*>(memchr(line, '\n', static_cast<size_t>(end - line)));
-        if (!has_fields(line, nl)) {
-            *nl = '\0';
-            it.display = line;
-            cursor = nl + 1;
-        } else {
-            it.type = *cursor++;
-            it.display = tab_field(&cursor, nl);
-            it.selector = tab_field(&cursor, nl);
-            it.host = tab_field(&cursor, nl);
-            it.port = next_field(&cursor, "\t\r");
-            *nl = '\0';
-            cursor = nl + 1;
+        Item& it = dir->items.add();
+        // count newlines lie ahead: found before the NUL.
+        char* nl = strchr(line, '\n');
+        // The TABs after the type character, at most three, looked for in
+        // a line that is in the cache now. A line is split into fields when
+        // it holds three TABs, a TAB as its type character counting.
+        char* tabs[3];
+        int found = 0;
+        int needed = *line == '\t' ? 2 : 3;
+        if (line != nl) {
+            for (char* p = line + 1; found < 3; p++) {
+                p = static_cast<char*>(memchr(p, '\t', static_cast<size_t>(nl - p)));
+                if (!p) break;
+                tabs[found++] = p;
+            }
         }
+        if (found < needed) {
+            it.display = line;
+        } else {
+            it.type = *line;
+            it.display = line + 1;
+            it.selector = tabs[0] + 1;
+            it.host = tabs[1] + 1;
+            it.port = found == 3 ? port_field(tabs[2] + 1, nl) : nl;
+            for (int k = 0; k < found; k++)
+                *tabs[k] = '\0';
+        }
+        *nl = '\0';
+        line = nl + 1;
         if (it.type == '+') {
             if (have_other) it.mirror_type = last_other;
         } else {

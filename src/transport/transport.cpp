@@ -5,9 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -194,13 +191,6 @@ int receive_response(Item* item) {
     }
     fetch.report(0);
 
-#ifdef M_MMAP_THRESHOLD
-    // A response grows by one block per read. Past glibc's mmap threshold
-    // every fourth growth would cost an mremap; kept on the heap, the
-    // growth is served from the top pad.
-    static bool heap_tuned = mallopt(M_MMAP_THRESHOLD, 1 << 30) == 1;
-    (void)heap_tuned;
-#endif
     constexpr size_t block = 1024;
     char* buf = nullptr;
     size_t blocks = 0;

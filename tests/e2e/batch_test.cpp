@@ -171,7 +171,8 @@ INSTANTIATE_TEST_SUITE_P(
         MenuCase{"DotAfterBareLfIsALine", "1One\t/1\th\t70\n.\r\n", "Dir+One\n ? +.\r\n"},
         MenuCase{"NoTerminator", "1One\t/1\th\t70\r\n0Two\t/2\th\t70\r\n", "Dir+One\nTxt+Two\n"},
         MenuCase{"UnterminatedLastLineIsNoItem", "1One\t/1\th\t70\r\n0Tw", "Dir+One\n"},
-        MenuCase{"EmptyDisplay", "1\t/1\th\t70\r\n.\r\n", "Dir+\n"}),
+        MenuCase{"EmptyDisplay", "1\t/1\th\t70\r\n.\r\n", "Dir+\n"},
+        MenuCase{"TabAsType", "\tX\tY\tZ\r\n\tX\tY\r\n.\r\n", " ? +X\n ? +\tX\tY\r\n"}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(BatchTest, UrlWithoutPathListsTheRootMenu) {

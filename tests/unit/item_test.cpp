@@ -173,7 +173,9 @@ TEST_F(ReleaseTest, ReleasesTheWholeTreeOnceAndCanBeRepeated) {
     root.raw.reset(strdup("menu text"));
     root.dir = std::make_unique<Dir>();
     root.dir->count = 3;
-    root.dir->items.reset(new Item[3]);
+    root.dir->items = ItemArray(3);
+    for (int i = 0; i < 3; i++)
+        root.dir->items.add();
     Item& file_item = root.dir->items[0];
     file_item.extra.reset(strdup(shallow.c_str()));
     Item& never_fetched = root.dir->items[1];
@@ -183,8 +185,8 @@ TEST_F(ReleaseTest, ReleasesTheWholeTreeOnceAndCanBeRepeated) {
     submenu.raw.reset(strdup("sub menu"));
     submenu.dir = std::make_unique<Dir>();
     submenu.dir->count = 1;
-    submenu.dir->items.reset(new Item[1]);
-    submenu.dir->items[0].extra.reset(strdup(deep.c_str()));
+    submenu.dir->items = ItemArray(1);
+    submenu.dir->items.add().extra.reset(strdup(deep.c_str()));
 
     release_item(&root);
     EXPECT_FALSE(exists(deep));
