@@ -55,11 +55,7 @@ void jump_to_link(Item* page, Direction direction) {
 // Writes line_buf on the status row, where it stays until the status bar
 // is drawn again; no key is awaited.
 void show_line_buf() {
-    put_cap(Cap::save_pos);
-    put_cap(Cap::move, term_lines() - 1, 0);
-    put_cap(Cap::standout_on);
-    end_status_text(print_fitted(line_buf, static_cast<size_t>(term_columns())));
-    put_cap(Cap::restore_pos);
+    put_status_text(line_buf);
     fflush(stdout);
 }
 
