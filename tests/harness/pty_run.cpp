@@ -104,6 +104,10 @@ bool own_mount_namespace() {
 // the calling thread's alone.
 bool make_private_tmp() {
 #ifdef __linux__
+    // A fresh /tmp would hide a checkout that lies in /tmp itself, the
+    // binary under test and the test data with it.
+    for (const char* path : {TOLM_BINARY, TOLM_SOURCE_DIR})
+        if (std::string_view(path).starts_with("/tmp/")) return false;
     if (!own_mount_namespace()) return false;
     // Without this the new mount would show in the namespace left behind.
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
