@@ -1,5 +1,6 @@
 #include "driver/state.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -52,17 +53,20 @@ char* strdup_or_die(const char* text) {
 
 namespace {
 
-#if defined(__GLIBC__) && defined(M_TOP_PAD) && defined(MADV_HUGEPAGE)
+#if defined(__GLIBC__) && defined(M_TOP_PAD) && defined(MADV_POPULATE_WRITE)
 // A response grows by one 1024-byte block per read, and a menu's items
 // come in one block after it. Both stay on the heap, where glibc's top pad
 // maps the growth well ahead: past the mmap threshold every fourth growth
-// would cost an mremap. Stretches of 2 MiB are advised to take huge pages
-// before anything touches them, where the system allows: one page fault
-// per 2 MiB instead of 512. A growing block is advised a stretch ahead; a
-// block of final size only where it covers whole stretches, so that no
-// huge page reaches past it. 2 MiB is the huge page of x86-64, and of
-// arm64 with 4 KiB pages; where it is not, the advice changes nothing.
-constexpr size_t huge_page = size_t{2} << 20;
+// would cost an mremap. Once a block passes a mebibyte, its pages are made
+// present 256 KiB at a time (Linux 5.14 on; elsewhere the call fails and
+// nothing changes): one call instead of 64 page faults. A growing block
+// gets the stretch it has just entered, a block of final size its whole
+// extent, so memory is made present at most a stretch ahead of its use.
+// Huge pages would cut the faults further, but on a virtual machine that
+// hands free memory back to its host a huge page of reclaimed memory costs
+// more than the small pages it replaces.
+constexpr size_t large_block = size_t{1} << 20;
+constexpr size_t stretch = size_t{256} << 10;
 constexpr int top_pad = 16 << 20;
 
 bool heap_tuned() {
@@ -71,40 +75,38 @@ bool heap_tuned() {
     return tuned;
 }
 
-// The start of the stretch that holds p.
-char* stretch_of(char* p) {
-    return p - (reinterpret_cast<uintptr_t>(p) & (huge_page - 1));
+// p moved down to a multiple of unit, a power of two.
+char* align_down(char* p, size_t unit) {
+    return p - (reinterpret_cast<uintptr_t>(p) & (unit - 1));
 }
 
-void advise_huge_pages(char* from, char* to) {
-    // A hint: when refused, the pages are small as before.
-    if (from < to) (void)madvise(from, static_cast<size_t>(to - from), MADV_HUGEPAGE);
+void populate(char* from, char* to) {
+    // A hint: when refused, the pages fault in one by one as before.
+    if (from < to) (void)madvise(from, static_cast<size_t>(to - from), MADV_POPULATE_WRITE);
 }
 
 // block holds bytes, just allocated (grown false) or grown.
-void advise_block(void* block, size_t bytes, bool grown) {
-    if (!heap_tuned() || bytes < huge_page) return;
+void prefault_block(void* block, size_t bytes, bool grown) {
+    if (!heap_tuned() || bytes < large_block) return;
     char* start = static_cast<char*>(block);
     char* end = start + bytes;
+    const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     if (!grown) {
-        advise_huge_pages(stretch_of(start + huge_page - 1), stretch_of(end));
+        populate(align_down(start + page - 1, page), align_down(end, page));
         return;
     }
-    // The stretch after the one the block ends in: the allocator writes
-    // its header just past the block, so a growth touches a stretch before
-    // any advice given after it. Advice holds only for what is mapped: a
-    // stretch beyond the heap's end waits until the heap has grown.
-    static char* advised = nullptr;
-    char* next = stretch_of(end - 1) + huge_page;
-    if (next == advised || next + huge_page > static_cast<char*>(sbrk(0))) return;
-    advised = next;
-    advise_huge_pages(next, next + huge_page);
+    // Up to the heap's end at most: what lies beyond is not mapped yet.
+    static char* done = nullptr;
+    char* from = align_down(end - 1, stretch);
+    if (from == done) return;
+    done = from;
+    populate(from, std::min(from + stretch, static_cast<char*>(sbrk(0))));
 }
 #else
 bool heap_tuned() {
     return false;
 }
-void advise_block(void*, size_t, bool) {}
+void prefault_block(void*, size_t, bool) {}
 #endif
 
 } // namespace
@@ -121,7 +123,7 @@ void* resize_array_or_die(void* block, size_t count, size_t size) {
     (void)heap_tuned();
     void* p = realloc(block, bytes);
     if (!p) die("realloc: %s", strerror(errno));
-    advise_block(p, bytes, block != nullptr);
+    prefault_block(p, bytes, block != nullptr);
     return p;
 }
 
