@@ -147,6 +147,10 @@ void close_fd(int& fd) {
 
 } // namespace
 
+bool has_private_tmp() {
+    return private_tmp;
+}
+
 Millis scaled(Millis base) {
     const char* slow = getenv("TOLM_TEST_SLOW");
     return (slow && *slow) ? base * 4 : base;

@@ -140,6 +140,10 @@ struct BatchResult {
 };
 BatchResult run_batch(std::vector<std::string> args, Millis timeout = deadline());
 
+// Whether this test process has a /tmp of its own (see pty_run.cpp); when
+// not, leftover directories are told apart by time and pid only.
+bool has_private_tmp();
+
 // Directories /tmp/tolm-* that exist now.
 std::vector<std::string> tolm_tmpdirs();
 
