@@ -62,6 +62,9 @@ namespace {
 // nothing changes): one call instead of 64 page faults. A growing block
 // gets the stretch it has just entered, a block of final size its whole
 // extent, so memory is made present at most a stretch ahead of its use.
+// While a menu arrives, its growth also makes present as much again past
+// its end, where its items will be allocated: those faults are then taken
+// while the program waits for the server, not after its last byte.
 // Huge pages would cut the faults further, but on a virtual machine that
 // hands free memory back to its host a huge page of reclaimed memory costs
 // more than the small pages it replaces.
@@ -85,24 +88,32 @@ void populate(char* from, char* to) {
     if (from < to) (void)madvise(from, static_cast<size_t>(to - from), MADV_POPULATE_WRITE);
 }
 
+bool ahead = false;
+// Growth has made the heap present up to here. free() keeps pages, so a
+// block allocated below it needs none made present again; where the heap
+// was trimmed meanwhile, its pages fault in as they would anyway.
+char* present_to = nullptr;
+
 // block holds bytes, just allocated (grown false) or grown.
 void prefault_block(void* block, size_t bytes, bool grown) {
     if (!heap_tuned() || bytes < large_block) return;
     char* start = static_cast<char*>(block);
     char* end = start + bytes;
-    const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     if (!grown) {
-        populate(align_down(start + page - 1, page), align_down(end, page));
+        static const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        populate(std::max(align_down(start + page - 1, page), present_to), align_down(end, page));
         return;
     }
+    char* want = ahead ? end + bytes : end;
+    if (want <= present_to) return;
+    char* from = std::max(align_down(end - 1, stretch), present_to);
     // Up to the heap's end at most: what lies beyond is not mapped yet.
-    static char* done = nullptr;
-    char* from = align_down(end - 1, stretch);
-    if (from == done) return;
-    done = from;
-    populate(from, std::min(from + stretch, static_cast<char*>(sbrk(0))));
+    char* to = std::min(align_down(want - 1, stretch) + stretch, static_cast<char*>(sbrk(0)));
+    populate(from, to);
+    present_to = std::max(present_to, to);
 }
 #else
+bool ahead = false;
 bool heap_tuned() {
     return false;
 }
@@ -110,6 +121,14 @@ void prefault_block(void*, size_t, bool) {}
 #endif
 
 } // namespace
+
+MenuArriving::MenuArriving(bool menu) : before_(ahead) {
+    ahead = menu;
+}
+
+MenuArriving::~MenuArriving() {
+    ahead = before_;
+}
 
 void* resize_array_or_die(void* block, size_t count, size_t size) {
     if (count == 0) {

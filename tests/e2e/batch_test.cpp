@@ -534,4 +534,28 @@ TEST_F(BatchTest, LargeListingIsWholeAndUnwritableOutputIsReportedOnce) {
     }
 }
 
+// A menu's peak memory stays within 2.5 times its size plus 2 MiB: with
+// lines of a usual length, where the items weigh about as much as the
+// text, and with long lines, where memory made present for items that
+// never come would show.
+TEST_F(BatchTest, LargeMenuStaysWithinItsMemoryBound) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's shadow memory counts as the program's";
+#endif
+    for (size_t width : {size_t{60}, size_t{2000}}) {
+        SCOPED_TRACE(width);
+        std::string line = "0" + std::string(width, 'd') + "\t/s\th\t70\r\n";
+        std::string menu;
+        while (menu.size() < size_t{6} << 20)
+            menu += line;
+        menu += ".\r\n";
+        server_.on("/m", Script::send(menu));
+        BatchResult r = run(server_.url("/1/m"));
+        EXPECT_EXIT_CODE(r, 0);
+        EXPECT_EQ(r.out.size(), (menu.size() - 3) / line.size() * (width + 5));
+        EXPECT_LE(static_cast<double>(r.status.max_rss_kib),
+                  (2.5 * static_cast<double>(menu.size()) + (2 << 20)) / 1024);
+    }
+}
+
 } // namespace

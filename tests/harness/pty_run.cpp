@@ -18,6 +18,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #endif
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -326,11 +327,13 @@ void PtyRun::try_reap(bool block) {
     if (status_.reaped || pid_ <= 0) return;
     int st = 0;
     pid_t r;
+    struct rusage usage {};
     do
-        r = waitpid(pid_, &st, block ? 0 : WNOHANG);
+        r = wait4(pid_, &st, block ? 0 : WNOHANG, &usage);
     while (r < 0 && errno == EINTR);
     if (r != pid_) return;
     status_.reaped = true;
+    status_.max_rss_kib = usage.ru_maxrss;
     status_.exited = WIFEXITED(st);
     status_.code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     status_.signal = WIFSIGNALED(st) ? WTERMSIG(st) : 0;

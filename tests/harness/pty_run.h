@@ -51,10 +51,11 @@ struct RunOptions {
 };
 
 struct ExitStatus {
-    bool exited = false; // ended through exit()
-    int code = -1;       // exit status when exited
-    int signal = 0;      // terminating signal when not exited
-    bool reaped = false; // waitpid has collected it
+    bool exited = false;  // ended through exit()
+    int code = -1;        // exit status when exited
+    int signal = 0;       // terminating signal when not exited
+    bool reaped = false;  // waitpid has collected it
+    long max_rss_kib = 0; // peak resident memory, once reaped
     std::string describe() const;
 };
 
