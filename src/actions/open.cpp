@@ -22,9 +22,11 @@ int open_item(Item* opener, Item* item) {
     case '0':
         return receive_response(item) ? item->type : 0;
     case '1':
-    case '7':
+    case '7': {
+        MenuArriving menu;
         if (!receive_response(item)) return 0;
         return parse_menu(item) ? item->type : 0;
+    }
     case '8':
     case 'T':
         remote_login_item(item);

@@ -89,6 +89,7 @@ void populate(char* from, char* to) {
 }
 
 bool ahead = false;
+
 // Growth has made the heap present up to here. free() keeps pages, so a
 // block allocated below it needs none made present again; where the heap
 // was trimmed meanwhile, its pages fault in as they would anyway.
@@ -122,8 +123,8 @@ void prefault_block(void*, size_t, bool) {}
 
 } // namespace
 
-MenuArriving::MenuArriving(bool menu) : before_(ahead) {
-    ahead = menu;
+MenuArriving::MenuArriving() : before_(ahead) {
+    ahead = true;
 }
 
 MenuArriving::~MenuArriving() {

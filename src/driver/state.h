@@ -40,13 +40,13 @@ void show_status_stderr(const char* format, ...) __attribute__((format(printf, 1
 // The result replaces block, which must not be used again.
 [[nodiscard]] void* resize_array_or_die(void* block, size_t count, size_t size);
 
-// While one lives with menu true, a block growing through
-// resize_array_or_die is a menu's text: about as much memory again is made
-// present past its end, where its items will be allocated next. A hint;
-// nothing changes where the system cannot make memory present.
+// While one lives, a block growing through resize_array_or_die is a
+// menu's text: about as much memory again is made present past its end,
+// where its items will be allocated once it is complete. A hint; nothing
+// changes where the system cannot make memory present.
 class MenuArriving {
   public:
-    explicit MenuArriving(bool menu);
+    MenuArriving();
     ~MenuArriving();
     MenuArriving(const MenuArriving&) = delete;
     MenuArriving& operator=(const MenuArriving&) = delete;

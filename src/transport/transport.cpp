@@ -191,7 +191,6 @@ int receive_response(Item* item) {
     }
     fetch.report(0);
 
-    MenuArriving menu(item->type == '1' || item->type == '7');
     constexpr size_t block = 1024;
     char* buf = nullptr;
     size_t blocks = 0;
