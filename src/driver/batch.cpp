@@ -32,6 +32,15 @@ class Output {
         memcpy(buf_ + len_, text, n);
         len_ += n;
     }
+    // Room for n bytes at the buffer's end, flushed first if need be; nullptr
+    // when n bytes would not fit an empty buffer.
+    char* room(size_t n) {
+        if (len_ + n > sizeof buf_) flush();
+        if (n > sizeof buf_) return nullptr;
+        char* p = buf_ + len_;
+        len_ += n;
+        return p;
+    }
     void flush() {
         write_out(buf_, len_);
         len_ = 0;
@@ -61,15 +70,26 @@ void print_text(const Item& item) {
     out.flush();
 }
 
+// Every type tag is four characters.
+constexpr size_t tag_size = 4;
+
 void list_menu(const Dir& dir) {
     Output out;
     for (uint64_t i = 0; i < dir.count; i++) {
         const Item& it = dir.items[i];
-        out.add(type_tag(it.type), 4);
         // A split line's display ends where its selector begins, less the
         // TAB the split cut: only a line without fields is measured.
         size_t n =
             it.selector ? static_cast<size_t>(it.selector - it.display) - 1 : strlen(it.display);
+        // One check of the buffer per line; a display longer than the
+        // buffer is written through as add() does.
+        if (char* p = out.room(tag_size + n + 1)) {
+            memcpy(p, type_tag(it.type), tag_size);
+            memcpy(p + tag_size, it.display, n);
+            p[tag_size + n] = '\n';
+            continue;
+        }
+        out.add(type_tag(it.type), tag_size);
         out.add(it.display, n);
         out.add("\n", 1);
     }

@@ -18,7 +18,6 @@
 #include <sched.h>
 #include <sys/mount.h>
 #endif
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -327,13 +326,11 @@ void PtyRun::try_reap(bool block) {
     if (status_.reaped || pid_ <= 0) return;
     int st = 0;
     pid_t r;
-    struct rusage usage {};
     do
-        r = wait4(pid_, &st, block ? 0 : WNOHANG, &usage);
+        r = waitpid(pid_, &st, block ? 0 : WNOHANG);
     while (r < 0 && errno == EINTR);
     if (r != pid_) return;
     status_.reaped = true;
-    status_.max_rss_kib = usage.ru_maxrss;
     status_.exited = WIFEXITED(st);
     status_.code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     status_.signal = WIFSIGNALED(st) ? WTERMSIG(st) : 0;
@@ -433,13 +430,33 @@ std::vector<std::string> tolm_tmpdirs() {
     return found;
 }
 
+namespace {
+
+// The system call the process is blocked in (/proc/PID/syscall), or -1.
+long blocked_in(pid_t pid) {
+    std::ifstream call("/proc/" + std::to_string(pid) + "/syscall");
+    std::string nr;
+    if (!(call >> nr) || nr == "running") return -1;
+    return std::atol(nr.c_str());
+}
+
+} // namespace
+
+bool waiting_to_write(pid_t pid) {
+    return blocked_in(pid) == SYS_write;
+}
+
+long peak_memory_kib(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
+
 bool waiting_for_input(pid_t pid) {
     static const bool shown = access("/proc/self/syscall", R_OK) == 0;
     if (!shown) return true;
     const std::string proc = "/proc/" + std::to_string(pid);
-    std::ifstream call(proc + "/syscall");
-    std::string nr;
-    if (!(call >> nr) || nr == "running") return false;
     static const long waits[] = {
         SYS_read,
 #ifdef SYS_poll
@@ -455,7 +472,7 @@ bool waiting_for_input(pid_t pid) {
         SYS_pselect6,
 #endif
     };
-    if (std::find(std::begin(waits), std::end(waits), std::atol(nr.c_str())) == std::end(waits))
+    if (std::find(std::begin(waits), std::end(waits), blocked_in(pid)) == std::end(waits))
         return false;
     // A signal sent before this look (SIGWINCH from a resize) that the
     // program has not taken yet.

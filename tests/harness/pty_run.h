@@ -31,6 +31,12 @@ std::string tolm_binary();
 // pending: it has dealt with everything sent to it so far and waits for
 // more. True where the system does not show what a process waits in.
 bool waiting_for_input(pid_t pid);
+// Whether the process is blocked writing; false where the system does not
+// show it.
+bool waiting_to_write(pid_t pid);
+// The process's peak resident memory since its exec, in KiB (VmHWM); -1
+// where the system does not show it.
+long peak_memory_kib(pid_t pid);
 
 enum class Mode {
     Batch,       // pty as controlling terminal and stdin; stdout, stderr on pipes
@@ -51,11 +57,10 @@ struct RunOptions {
 };
 
 struct ExitStatus {
-    bool exited = false;  // ended through exit()
-    int code = -1;        // exit status when exited
-    int signal = 0;       // terminating signal when not exited
-    bool reaped = false;  // waitpid has collected it
-    long max_rss_kib = 0; // peak resident memory, once reaped
+    bool exited = false; // ended through exit()
+    int code = -1;       // exit status when exited
+    int signal = 0;      // terminating signal when not exited
+    bool reaped = false; // waitpid has collected it
     std::string describe() const;
 };
 
