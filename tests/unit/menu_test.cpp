@@ -81,35 +81,42 @@ void set_raw(Item& item, const std::string& text) {
     item.raw.reset(buf);
 }
 
+// Each case also behind a line of 0 to 16 bytes, so that its TABs and
+// newlines fall at every place of the blocks the parser scans them in.
 TEST(MenuTest, ParseMenuSplitsLinesIntoItems) {
-    for (const MenuCase& c : menu_cases) {
-        SCOPED_TRACE(c.name);
-        StatusRecorder status;
-        Item page;
-        page.type = '1';
-        set_raw(page, c.raw);
-        ASSERT_EQ(parse_menu(&page), '1');
-        ASSERT_NE(page.dir, nullptr);
-        EXPECT_TRUE(status.messages().empty());
-        ASSERT_EQ(page.dir->count, c.items.size());
-        EXPECT_EQ(page.dir->top, 0u);
-        EXPECT_EQ(page.dir->cursor, 0u);
-        for (size_t i = 0; i < c.items.size(); i++) {
-            SCOPED_TRACE(i);
-            const Item& got = page.dir->items[i];
-            const Expected& want = c.items[i];
-            EXPECT_EQ(got.type, want.type);
-            EXPECT_EQ(got.mirror_type, want.mirror_type);
-            EXPECT_EQ(field(got.display), field(want.display));
-            EXPECT_EQ(field(got.selector), field(want.selector));
-            EXPECT_EQ(field(got.host), field(want.host));
-            EXPECT_EQ(field(got.port), field(want.port));
-            EXPECT_EQ(got.raw, nullptr);
-            EXPECT_EQ(got.extra, nullptr);
-            EXPECT_EQ(got.dir, nullptr);
-            EXPECT_EQ(got.parent, nullptr);
+    for (const MenuCase& c : menu_cases)
+        for (size_t shift = 0; shift <= 17; shift++) {
+            SCOPED_TRACE(c.name + (" shifted " + std::to_string(shift)));
+            const bool shifted = shift > 0;
+            StatusRecorder status;
+            Item page;
+            page.type = '1';
+            set_raw(page, shifted ? std::string(shift - 1, 'x') + "\n" + c.raw : c.raw);
+            ASSERT_EQ(parse_menu(&page), '1');
+            ASSERT_NE(page.dir, nullptr);
+            EXPECT_TRUE(status.messages().empty());
+            ASSERT_EQ(page.dir->count, c.items.size() + shifted);
+            EXPECT_EQ(page.dir->top, 0u);
+            EXPECT_EQ(page.dir->cursor, 0u);
+            if (shifted) {
+                EXPECT_EQ(field(page.dir->items[0].display), std::string(shift - 1, 'x'));
+            }
+            for (size_t i = 0; i < c.items.size(); i++) {
+                SCOPED_TRACE(i);
+                const Item& got = page.dir->items[i + shifted];
+                const Expected& want = c.items[i];
+                EXPECT_EQ(got.type, want.type);
+                EXPECT_EQ(got.mirror_type, want.mirror_type);
+                EXPECT_EQ(field(got.display), field(want.display));
+                EXPECT_EQ(field(got.selector), field(want.selector));
+                EXPECT_EQ(field(got.host), field(want.host));
+                EXPECT_EQ(field(got.port), field(want.port));
+                EXPECT_EQ(got.raw, nullptr);
+                EXPECT_EQ(got.extra, nullptr);
+                EXPECT_EQ(got.dir, nullptr);
+                EXPECT_EQ(got.parent, nullptr);
+            }
         }
-    }
 }
 
 TEST(MenuTest, ItemsBorrowTheOwnersText) {
