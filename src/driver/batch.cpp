@@ -14,6 +14,9 @@ namespace {
 
 // A pipe's capacity (64 KiB on Linux).
 constexpr size_t pipe_capacity = size_t{64} * 1024;
+// What a pipe is asked to hold once the output outgrows the buffer: the
+// most an unprivileged process may ask of Linux by default.
+constexpr size_t wide_pipe = size_t{1} << 20;
 
 // Output goes out through write_all rather than stdio, so that a reader
 // that stops reading cannot hold the program in a write that no signal
@@ -24,7 +27,7 @@ class Output {
     void add(const char* text, size_t n) {
         // Flushed before a line would overflow: every write then fits a
         // pipe, so none waits twice for the reader.
-        if (len_ + n > sizeof buf_) flush();
+        if (len_ + n > sizeof buf_) flush_full();
         if (n > sizeof buf_) {
             write_out(text, n);
             return;
@@ -35,7 +38,7 @@ class Output {
     // Room for n bytes at the buffer's end, flushed first if need be; nullptr
     // when n bytes would not fit an empty buffer.
     char* room(size_t n) {
-        if (len_ + n > sizeof buf_) flush();
+        if (len_ + n > sizeof buf_) flush_full();
         if (n > sizeof buf_) return nullptr;
         char* p = buf_ + len_;
         len_ += n;
@@ -47,6 +50,15 @@ class Output {
     }
 
   private:
+    // An output larger than the buffer: a pipe that holds more lets this
+    // program write on while its reader catches up, instead of taking
+    // turns with it every 64 KiB.
+    void flush_full() {
+        if (!widened_) widen_pipe(STDOUT_FILENO, wide_pipe);
+        widened_ = true;
+        flush();
+    }
+
     void write_out(const char* p, size_t n) {
         if (failed_ || n == 0) return;
         if (write_all(STDOUT_FILENO, p, n, Wait::on_block) < 0) {
@@ -59,6 +71,7 @@ class Output {
     static char buf_[pipe_capacity];
     size_t len_ = 0;
     bool failed_ = false;
+    bool widened_ = false;
 };
 
 char Output::buf_[pipe_capacity];

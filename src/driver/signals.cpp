@@ -270,6 +270,17 @@ int write_all(int fd, const void* buf, size_t n, Wait wait) {
     return 0;
 }
 
+void widen_pipe(int fd, size_t bytes) {
+#if defined(F_GETPIPE_SZ) && defined(F_SETPIPE_SZ)
+    int now = fcntl(fd, F_GETPIPE_SZ);
+    if (now >= 0 && static_cast<size_t>(now) < bytes)
+        (void)fcntl(fd, F_SETPIPE_SZ, static_cast<int>(bytes));
+#else
+    (void)fd;
+    (void)bytes;
+#endif
+}
+
 void wait_child(pid_t pid) {
     // SIGCHLD is ignored, so wait() returns once no child is left; an
     // ending signal interrupts it (no SA_RESTART) and is handled here.

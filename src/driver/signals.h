@@ -72,6 +72,10 @@ enum class Wait { before_call, on_block };
 [[nodiscard]] ssize_t write_fd(int fd, const void* buf, size_t n, Wait wait = Wait::before_call);
 // Writes everything (continuing short writes); 0, or -1 with errno set.
 [[nodiscard]] int write_all(int fd, const void* buf, size_t n, Wait wait = Wait::before_call);
+// Asks that a pipe on fd hold at least bytes (Linux). A hint: on another
+// kind of descriptor, another system or past the system's limit nothing
+// changes.
+void widen_pipe(int fd, size_t bytes);
 
 // Waits for a child to end (and, SIGCHLD being ignored, for every other
 // child of ours), handling signals meanwhile.
