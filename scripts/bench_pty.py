@@ -450,9 +450,10 @@ def report(results, cases, inter_path):
     print("|---|---|---|---:|---:|---:|---:|---:|")
     for case, label, size, server in meta:
         size_text = f"{int(size) / mib:.2f} MiB" if int(size) >= mib else f"{int(size) / 1024:.1f} KiB"
-        for client in ("tolm", "curl", "lynx", "dd", "cloop"):
+        for client in ("tolm", "curl", "lynx", "dd", "cloop", "tolmcat", "tolmfile"):
             key = (case, client)
-            name = {"dd": "dd bs=1024", "cloop": "read/write loop in C"}.get(client, client)
+            name = {"dd": "dd bs=1024", "cloop": "read/write loop in C", "tolmcat": "tolm | cat",
+                    "tolmfile": "tolm > file"}.get(client, client)
             if key in skipped:
                 print(f"| {label} ({size_text}) | {server} | {name} | 0 | not run: takes minutes "
                       f"| | | |")
@@ -494,6 +495,15 @@ def report(results, cases, inter_path):
            f"{fmt(r, '.2f')} x curl")
     r = paired_ratio(runs, "menu100k", "tolm", "curl")
     target("100,000-line menu listing <= curl's fetch", r is not None and r <= 1.0, f"{fmt(r, '.2f')} x curl")
+    target("100,000-line menu <= 1.12 x curl", r is not None and r <= 1.12, f"{fmt(r, '.2f')} x curl")
+    r = paired_ratio(runs, "static100k", "tolm", "curl")
+    target("100,000-line menu from the static server <= 1.15 x curl", r is not None and r <= 1.15,
+           f"{fmt(r, '.2f')} x curl")
+    r = paired_ratio(runs, "menu1m", "tolm", "curl")
+    target("1,000,000-line menu <= 1.5 x curl", r is not None and r <= 1.5, f"{fmt(r, '.2f')} x curl")
+    r = paired_ratio(runs, "pipe100k", "tolmcat", "tolmfile")
+    target("100,000-line listing piped into cat no slower than into a file", r is not None and r <= 1.0,
+           f"{fmt(r, '.2f')} x into a file")
     sizes = {c: int(s) for c, _, s, _ in meta}
     rss_figs, rss_ok = [], True
     # Below 100,000 lines the limit is under the bare process's RSS.
