@@ -452,8 +452,8 @@ def report(results, cases, inter_path):
         size_text = f"{int(size) / mib:.2f} MiB" if int(size) >= mib else f"{int(size) / 1024:.1f} KiB"
         for client in ("tolm", "curl", "lynx", "dd", "cloop", "tolmcat", "tolmfile"):
             key = (case, client)
-            name = {"dd": "dd bs=1024", "cloop": "read/write loop in C", "tolmcat": "tolm | cat",
-                    "tolmfile": "tolm > file"}.get(client, client)
+            name = {"dd": "dd bs=1024", "cloop": "read/write loop in C", "tolmcat": "tolm, piped into cat",
+                    "tolmfile": "tolm, into a file"}.get(client, client)
             if key in skipped:
                 print(f"| {label} ({size_text}) | {server} | {name} | 0 | not run: takes minutes "
                       f"| | | |")
