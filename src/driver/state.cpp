@@ -39,14 +39,20 @@ void die(const char* format, ...) {
     exit(1);
 }
 
+namespace {
+bool lower_pad();
+} // namespace
+
 void* alloc_or_die(size_t size) {
     void* p = malloc(size);
+    if (!p && lower_pad()) p = malloc(size);
     if (!p) die("malloc: %s", strerror(errno));
     return p;
 }
 
 char* strdup_or_die(const char* text) {
     char* p = strdup(text);
+    if (!p && lower_pad()) p = strdup(text);
     if (!p) die("strdup: %s", strerror(errno));
     return p;
 }
@@ -64,13 +70,17 @@ namespace {
 // extent, so memory is made present at most a stretch ahead of its use.
 // While a menu arrives, its growth also makes present as much again past
 // its end, where its items will be allocated: those faults are then taken
-// while the program waits for the server, not after its last byte.
+// while the program waits for the server, not after its last byte. For
+// that the heap must reach so far: its top pad is larger meanwhile. That
+// asks the system for address space only, but where a limit refuses it,
+// the allocation is made again with the usual pad.
 // Huge pages would cut the faults further, but on a virtual machine that
 // hands free memory back to its host a huge page of reclaimed memory costs
 // more than the small pages it replaces.
 constexpr size_t large_block = size_t{1} << 20;
 constexpr size_t stretch = size_t{256} << 10;
 constexpr int top_pad = 16 << 20;
+constexpr int arrival_pad = 256 << 20;
 
 bool heap_tuned() {
     static const bool tuned =
@@ -89,6 +99,22 @@ void populate(char* from, char* to) {
 }
 
 bool ahead = false;
+bool pad_raised = false;
+
+void set_ahead(bool on) {
+    ahead = on;
+    if (on == pad_raised || !heap_tuned()) return;
+    pad_raised = on;
+    (void)mallopt(M_TOP_PAD, on ? arrival_pad : top_pad);
+}
+
+// Whether the pad was raised: it is not any more.
+bool lower_pad() {
+    if (!pad_raised) return false;
+    pad_raised = false;
+    (void)mallopt(M_TOP_PAD, top_pad);
+    return true;
+}
 
 // Growth has made the heap present up to here. free() keeps pages, so a
 // block allocated below it needs none made present again; where the heap
@@ -115,6 +141,12 @@ void prefault_block(void* block, size_t bytes, bool grown) {
 }
 #else
 bool ahead = false;
+void set_ahead(bool on) {
+    ahead = on;
+}
+bool lower_pad() {
+    return false;
+}
 bool heap_tuned() {
     return false;
 }
@@ -124,11 +156,11 @@ void prefault_block(void*, size_t, bool) {}
 } // namespace
 
 MenuArriving::MenuArriving() : before_(ahead) {
-    ahead = true;
+    set_ahead(true);
 }
 
 MenuArriving::~MenuArriving() {
-    ahead = before_;
+    set_ahead(before_);
 }
 
 void* resize_array_or_die(void* block, size_t count, size_t size) {
@@ -142,6 +174,7 @@ void* resize_array_or_die(void* block, size_t count, size_t size) {
         die("realloc: overflow");
     (void)heap_tuned();
     void* p = realloc(block, bytes);
+    if (!p && lower_pad()) p = realloc(block, bytes);
     if (!p) die("realloc: %s", strerror(errno));
     prefault_block(p, bytes, block != nullptr);
     return p;
@@ -171,6 +204,8 @@ void empty_tmpdir() {
 } // namespace
 
 void out_of_memory() {
+    // Returning has operator new try again.
+    if (lower_pad()) return;
     die("malloc: %s", strerror(ENOMEM));
 }
 

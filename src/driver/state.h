@@ -55,8 +55,10 @@ class MenuArriving {
     bool before_;
 };
 
-// The new-handler: dies with "malloc: <ENOMEM text>".
-[[noreturn]] void out_of_memory();
+// The new-handler: once more memory may be had (a menu's larger heap pad
+// given up) it returns for another try; else it dies with
+// "malloc: <ENOMEM text>".
+void out_of_memory();
 
 // Creates the private temporary directory (mkdtemp on tmpdir) or dies.
 void make_tmpdir();

@@ -569,4 +569,27 @@ TEST_F(BatchTest, LargeMenuStaysWithinItsMemoryBound) {
     }
 }
 
+// A menu that needs more heap than the first one tolm has arrives whole
+// under a limit on address space that leaves room for it, though not for
+// the heap reserved ahead while it arrives.
+TEST_F(BatchTest, LargeMenuArrivesUnderAnAddressSpaceLimit) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer reserves more address space than any such limit allows";
+#endif
+    std::string line = "0" + std::string(60, 'd') + "\t/s\th\t70\r\n";
+    std::string menu;
+    while (menu.size() < size_t{24} << 20)
+        menu += line;
+    server_.on("/m", Script::send(menu + ".\r\n"));
+    RunOptions opts;
+    opts.binary = "/bin/sh";
+    opts.args = {"-c", "ulimit -v 200000 && exec \"$0\" \"$1\"", tolm_binary(),
+                 server_.url("/1/m")};
+    PtyRun run(opts);
+    ASSERT_TRUE(run.wait_exit()) << run.transcript();
+    EXPECT_TRUE(run.status().exited && run.status().code == 0) << run.transcript();
+    EXPECT_EQ(run.err(), "");
+    EXPECT_EQ(run.out().size(), menu.size() / line.size() * (60 + 5));
+}
+
 } // namespace
