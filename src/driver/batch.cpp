@@ -24,20 +24,18 @@ constexpr size_t wide_pipe = size_t{1} << 20;
 // The first failure is reported once; what follows is dropped.
 class Output {
   public:
+    // Text longer than the buffer is written through.
     void add(const char* text, size_t n) {
-        // Flushed before a line would overflow: every write then fits a
-        // pipe, so none waits twice for the reader.
-        if (len_ + n > sizeof buf_) flush_full();
-        if (n > sizeof buf_) {
+        if (char* p = room(n))
+            memcpy(p, text, n);
+        else
             write_out(text, n);
-            return;
-        }
-        memcpy(buf_ + len_, text, n);
-        len_ += n;
     }
     // Room for n bytes at the buffer's end, flushed first if need be; nullptr
     // when n bytes would not fit an empty buffer.
     char* room(size_t n) {
+        // Flushed before a line would overflow: every write then fits a
+        // pipe, so none waits twice for the reader.
         if (len_ + n > sizeof buf_) flush_full();
         if (n > sizeof buf_) return nullptr;
         char* p = buf_ + len_;
