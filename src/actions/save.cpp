@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "actions/external.h"
+#include "actions/replace.h"
 #include "driver/state.h"
 #include "items/item.h"
 #include "items/uri.h"
@@ -81,19 +82,45 @@ bool confirm_replace(const char* path) {
     return answer && (strcasecmp(answer.get(), "y") == 0 || strcasecmp(answer.get(), "yes") == 0);
 }
 
-// A file that is already there is replaced only when the user says so:
-// the name may be one the server chose, such as .bashrc. Returns the
-// descriptor, or -1 (reported, or declined by the user).
-int open_destination(const char* path) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, file_mode);
-    if (fd >= 0) return fd;
-    if (errno != EEXIST) return report_open_failure(path);
-    // A directory is left to fail the open below with its own error.
+// The descriptor a download into path writes to, or -1 (reported, or
+// declined by the user). A file that is already there is replaced only when
+// the user says so: the name may be one the server chose, such as .bashrc.
+// A regular file, new or replaced, and a symbolic link are written through
+// *replacement, so that until the download completes the name keeps what it
+// had. A node of another kind (a FIFO, a device) is written where it is and
+// never unlinked; it must not hold tolm in the open, so the open does not
+// wait for a reader.
+int open_destination(const char* path, Replacement* replacement) {
     struct stat st;
-    bool directory = stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-    if (!directory && !confirm_replace(path)) return -1;
-    fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, file_mode);
-    return fd >= 0 ? fd : report_open_failure(path);
+    if (!*path) {
+        errno = ENOENT;
+        return report_open_failure(path);
+    }
+    if (lstat(path, &st) == 0) {
+        if (!S_ISDIR(st.st_mode) && !confirm_replace(path)) return -1;
+        if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+            // A directory fails here with its own error.
+            int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+            return fd >= 0 ? fd : report_open_failure(path);
+        }
+    } else if (errno != ENOENT) {
+        return report_open_failure(path);
+    }
+    if (!replacement->open(path, file_mode)) return report_open_failure(path);
+    return replacement->take_fd();
+}
+
+// Downloads item into path. Returns true when the whole item is there: a
+// replacement is renamed into place only then, and otherwise leaves no
+// trace.
+bool download_to(const Item* item, const char* path) {
+    Replacement replacement;
+    int fd = open_destination(path, &replacement);
+    if (fd < 0 || !download_item(item, fd)) return false;
+    if (!replacement.active() || replacement.commit()) return true;
+    show_status("Can't replace %s: %s", path, strerror(errno));
+    errno = 0;
+    return false;
 }
 
 // "tmpdir/name", or "tmpdir/N-name" for a number N other than 0.
@@ -112,9 +139,8 @@ int open_tmp_destination(const char* name, CText* path_out) {
     CText path(tmp_path(name, 0));
     // An empty name, "." or ".." names a directory: the open fails.
     if (!*name || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
-        int fd = open_destination(path.get());
-        if (fd >= 0) *path_out = std::move(path);
-        return fd;
+        errno = EISDIR;
+        return report_open_failure(path.get());
     }
     for (unsigned n = 1;; n++) {
         int fd = open(path.get(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, file_mode);
@@ -125,15 +151,6 @@ int open_tmp_destination(const char* name, CText* path_out) {
         if (errno != EEXIST || n > max_tmp_names) return report_open_failure(path.get());
         path.reset(tmp_path(name, n));
     }
-}
-
-// Downloads into fd, opened on path. A download the user cancelled leaves
-// no file behind: it was created for it, or emptied once the user agreed
-// to replace it.
-bool downloaded(const Item* item, int fd, const char* path) {
-    if (download_item(item, fd)) return true;
-    if (errno == ECANCELED) unlink(path);
-    return false;
 }
 
 } // namespace
@@ -147,9 +164,7 @@ void save_item(Item* item) {
 
     forget_unreadable(item);
     if (is_remembered(*item, path.get())) return;
-    int fd = open_destination(path.get());
-    if (fd < 0) return;
-    if (downloaded(item, fd, path.get()) && !item->extra) item->extra = std::move(path);
+    if (download_to(item, path.get()) && !item->extra) item->extra = std::move(path);
 }
 
 void save_and_plumb_item(Item* item) {
@@ -176,9 +191,7 @@ void save_and_plumb_item(Item* item) {
     }
 
     if (is_remembered(*item, answer)) return;
-    int fd = open_destination(answer);
-    if (fd < 0) return;
-    if (downloaded(item, fd, answer) && !item->extra) item->extra = std::move(owned_answer);
+    if (download_to(item, answer) && !item->extra) item->extra = std::move(owned_answer);
 }
 
 void remote_login_item(Item* item) {

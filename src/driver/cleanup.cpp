@@ -1,5 +1,6 @@
 #include "driver/cleanup.h"
 
+#include "actions/replace.h"
 #include "driver/commands.h"
 #include "driver/state.h"
 #include "items/item.h"
@@ -18,6 +19,7 @@ void exit_cleanup() {
         delete root_item;
         root_item = nullptr;
     }
+    remove_unfinished_replacement();
     remove_tmpdir();
     url_copy.reset();
     // Only the process that set the terminal up puts it back: a child that

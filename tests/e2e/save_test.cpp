@@ -283,14 +283,12 @@ TEST_F(SaveTest, CancelledAndFailedSavesRememberNothing) {
                                       0) == 0);
     s.keys(" ");
     ASSERT_SCREEN(s, back_on_page(s, 2));
-    // The partial file is not remembered, but it is there: replacing it is
-    // asked first.
+    // A failed download leaves nothing at the name: saving again asks nothing.
+    EXPECT_EQ(entries(cwd()), std::vector<std::string>{"a.bin"});
     server_.on("/pub/r.bin", Script::send(data));
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, "Download to [r.bin] (^D cancel): "));
     s.keys("\r");
-    ASSERT_SCREEN(s, prompting(s, "File r.bin exists. Replace it? (y/N): "));
-    s.keys("y\r");
     ASSERT_SCREEN(s, back_on_page(s, 2));
     EXPECT_EQ(requests_for("/pub/r.bin"), 2u);
     EXPECT_TRUE(read_file(in_cwd("r.bin")) == data);
@@ -425,14 +423,66 @@ TEST_F(SaveTest, RemoteLoginsAndLinksArePlumbed) {
     EXPECT_TRUE(s.quits());
 }
 
-TEST_F(SaveTest, CancelledDownloadRemovesThePartialFile) {
-    Session& s = start_held_download('9', "/pub/slow.bin", "Download to [slow.bin] (^D cancel): ");
-    ASSERT_SCREEN(s, s.status() == "15 bytes (z cancels)| 127.0.0.1:" +
-                                       std::to_string(server_.port()) + "/9/pub/slow.bin");
-    EXPECT_EQ(read_file(in_cwd("slow.bin")), "the first bytes");
-    s.keys("z");
-    ASSERT_SCREEN(s, s.redrawn() && s.highlight() == 0 && s.status() == "Fetch cancelled");
-    EXPECT_FALSE(fs::exists(in_cwd("slow.bin")));
+// A replaced file keeps its old contents until the download is complete: a
+// cancel or an ending signal leaves it as it was, and no file beside it.
+TEST_F(SaveTest, ReplacingDownloadCutShortLeavesTheFileAsItWas) {
+    const std::string prompt = "Download to [slow.bin] (^D cancel): ";
+    for (bool cancel : {true, false}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "SIGTERM");
+        write_file(in_cwd("slow.bin"), "mine");
+        Session& s = start_held_download('9', "/pub/slow.bin", prompt);
+        ASSERT_SCREEN(s, prompting(s, "File slow.bin exists. Replace it? (y/N): "));
+        s.keys("y\r");
+        ASSERT_SCREEN(s, s.status().rfind("15 bytes (z cancels)", 0) == 0);
+        EXPECT_EQ(read_file(in_cwd("slow.bin")), "mine");
+        if (cancel) {
+            s.keys("z");
+            ASSERT_SCREEN(s, s.redrawn() && s.status() == "Fetch cancelled");
+            EXPECT_TRUE(s.quits());
+        } else {
+            s.run().signal(SIGTERM);
+            ASSERT_TRUE(s.run().wait_exit()) << s.dump();
+            EXPECT_EQ(s.run().status().code, 143) << s.dump();
+        }
+        EXPECT_EQ(entries(cwd()), std::vector<std::string>{"slow.bin"});
+        EXPECT_EQ(read_file(in_cwd("slow.bin")), "mine");
+    }
+}
+
+// What is at a typed name and is no regular file is written where it is,
+// never unlinked, and never waited for; a symbolic link is replaced, not
+// written through.
+TEST_F(SaveTest, DestinationsThatAreNoFilesSurviveTheSave) {
+    const std::string data = payload(3);
+    server_.on("/pub/a.bin", Script::send(data));
+    ASSERT_EQ(mkfifo(in_cwd("fifo").c_str(), 0600), 0);
+    write_file(dir_.file("victim"), "keep");
+    fs::create_symlink(dir_.file("victim"), in_cwd("link"));
+    Session& s = start_on(line('9', "A binary", "/pub/a.bin"));
+    const std::string save_prompt = "Download to [a.bin] (^D cancel): ";
+
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, save_prompt));
+    s.keys("fifo\r");
+    ASSERT_SCREEN(s, prompting(s, "File fifo exists. Replace it? (y/N): "));
+    s.keys("y\r");
+    ASSERT_SCREEN(s, s.status().rfind("Can't open destination file fifo: No such device or "
+                                      "address [Press a key",
+                                      0) == 0);
+    s.keys(" ");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
+    EXPECT_TRUE(fs::is_fifo(in_cwd("fifo")));
+
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, save_prompt));
+    s.keys("link\r");
+    ASSERT_SCREEN(s, prompting(s, "File link exists. Replace it? (y/N): "));
+    s.keys("y\r");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
+    EXPECT_FALSE(fs::is_symlink(in_cwd("link")));
+    EXPECT_TRUE(read_file(in_cwd("link")) == data);
+    EXPECT_EQ(read_file(dir_.file("victim")), "keep");
+    EXPECT_EQ(entries(cwd()), (std::vector<std::string>{"fifo", "link"}));
     EXPECT_TRUE(s.quits());
 }
 

@@ -64,6 +64,10 @@ inline std::string read_file(const std::string& path) {
     return s.str();
 }
 
+inline void write_file(const std::string& path, const std::string& body) {
+    std::ofstream(path, std::ios::binary) << body;
+}
+
 inline void write_script(const std::string& path, const std::string& body) {
     std::ofstream(path) << "#!/bin/sh\n" << body;
     chmod(path.c_str(), 0755);

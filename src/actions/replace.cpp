@@ -1,0 +1,120 @@
+#include "actions/replace.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "driver/state.h"
+
+namespace {
+
+// The temporary file of the replacement under way, "" when there is none:
+// a fixed buffer, so that the exit clean-up can remove it without
+// allocating, however the process ends.
+char pending[PATH_MAX];
+
+// How many fresh names a replacement tries before it gives up.
+constexpr int max_tries = 100;
+
+uint64_t next_random() {
+    static uint64_t state = 0;
+    if (state == 0) {
+        timespec t{};
+        clock_gettime(CLOCK_MONOTONIC, &t);
+        state = (static_cast<uint64_t>(getpid()) << 32) ^ static_cast<uint64_t>(t.tv_nsec) ^
+                static_cast<uint64_t>(t.tv_sec) ^ 0x9E3779B97F4A7C15ULL;
+    }
+    // xorshift64: names need only differ, not be unguessable, since
+    // O_EXCL refuses whatever is already there, a planted link included.
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+}
+
+// "DIR/.tolm-XXXXXXXX.tmp" for path "DIR/NAME", or ".tolm-XXXXXXXX.tmp"
+// for a bare name, into pending. false (ENAMETOOLONG) when it does not fit.
+bool name_beside(const char* path) {
+    const char* slash = strrchr(path, '/');
+    int dir_len = slash ? static_cast<int>(slash - path + 1) : 0;
+    int n = snprintf(pending, sizeof pending, "%.*s.tolm-%08llx.tmp", dir_len, path,
+                     static_cast<unsigned long long>(next_random() & 0xFFFFFFFFULL));
+    if (n < 0 || static_cast<size_t>(n) >= sizeof pending) {
+        pending[0] = '\0';
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+Replacement::~Replacement() {
+    discard();
+}
+
+bool Replacement::open(const char* path, mode_t mode) {
+    discard();
+    for (int i = 0; i < max_tries; i++) {
+        if (!name_beside(path)) return false;
+        fd_ = ::open(pending, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd_ >= 0) {
+            destination_.reset(strdup_or_die(path));
+            return true;
+        }
+        if (errno != EEXIST) break;
+    }
+    pending[0] = '\0';
+    return false;
+}
+
+int Replacement::take_fd() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+bool Replacement::commit() {
+    if (!destination_) {
+        errno = EBADF;
+        return false;
+    }
+    bool ok = true;
+    if (fd_ >= 0) {
+        // The data reaches the disk before the name does: a crash between
+        // the two must not leave an empty file under the old name.
+        ok = fsync(fd_) == 0 || errno == EINVAL;
+        int saved = errno;
+        ok = close(fd_) == 0 && ok;
+        if (!ok && saved) errno = saved;
+        fd_ = -1;
+    }
+    if (ok && rename(pending, destination_.get()) == 0) {
+        pending[0] = '\0';
+        destination_.reset();
+        return true;
+    }
+    int saved = errno;
+    discard();
+    errno = saved;
+    return false;
+}
+
+void Replacement::discard() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    if (destination_ && pending[0]) unlink(pending);
+    pending[0] = '\0';
+    destination_.reset();
+}
+
+void remove_unfinished_replacement() {
+    if (in_child || !pending[0]) return;
+    unlink(pending);
+    pending[0] = '\0';
+}
