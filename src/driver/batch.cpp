@@ -61,7 +61,9 @@ class Output {
         if (failed_ || n == 0) return;
         if (write_all(STDOUT_FILENO, p, n, Wait::on_block) < 0) {
             failed_ = true;
-            show_status("Can't write to standard output: %s", strerror(errno));
+            // A reader that has gone away (tolm URL | head) wants no more,
+            // as with cat: nothing to report.
+            if (errno != EPIPE) show_status("Can't write to standard output: %s", strerror(errno));
             errno = 0;
         }
     }

@@ -4,6 +4,7 @@
 #include "driver/commands.h"
 #include "driver/state.h"
 #include "items/item.h"
+#include "transport/resolve.h"
 #include "ui/term.h"
 
 Item* root_item = nullptr;
@@ -19,6 +20,7 @@ void exit_cleanup() {
         delete root_item;
         root_item = nullptr;
     }
+    kill_lookup();
     remove_unfinished_replacement();
     remove_tmpdir();
     url_copy.reset();
@@ -26,4 +28,5 @@ void exit_cleanup() {
     // outlives tolm (a pager ended later) would otherwise clear the screen
     // and reset the modes under the user's shell.
     if (interactive && !in_child) term_restore();
+    write_held_fatal_message();
 }

@@ -146,6 +146,7 @@ void interactive_setup() {
     static char out_buf[1 << 16];
     setvbuf(stdout, out_buf, _IOFBF, sizeof out_buf);
     term_setup();
+    hold_fatal_messages(true);
     show_status = show_status_line;
     set_resize_hook(on_resize);
     set_suspend_hooks(term_restore, resume);

@@ -141,6 +141,10 @@ void install_signal_handlers() {
     install(SIGTERM, quit_on_signal);
     install(SIGCHLD, SIG_IGN, SA_RESTART);
     install(SIGPIPE, ignore_pipe, SA_RESTART);
+    // Past a file-size limit a write fails with EFBIG and is reported like
+    // any failed write, instead of the signal ending tolm with the
+    // terminal raw and the temporary directory left behind.
+    install(SIGXFSZ, SIG_IGN, SA_RESTART);
     install(SIGALRM, interrupt_blocked_call);
 }
 
@@ -316,7 +320,7 @@ int wait_child_status(pid_t pid) {
 }
 
 void reset_signals_in_child() {
-    for (int sig : {SIGINT, SIGHUP, SIGTERM, SIGPIPE, SIGWINCH, SIGALRM, SIGTSTP}) {
+    for (int sig : {SIGINT, SIGHUP, SIGTERM, SIGPIPE, SIGWINCH, SIGALRM, SIGTSTP, SIGXFSZ}) {
         struct sigaction sa = {};
         sa.sa_handler = SIG_DFL;
         sigemptyset(&sa.sa_mask);

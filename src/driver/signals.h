@@ -12,7 +12,8 @@
 // the noting handlers interrupt blocking calls (no SA_RESTART); SIGCHLD
 // ignored; SIGPIPE caught by a handler that does nothing, so a
 // write to a closed pipe fails with EPIPE and started programs get the
-// default disposition back at exec.
+// default disposition back at exec; SIGXFSZ ignored, so a write past the
+// file-size limit fails with EFBIG.
 void install_signal_handlers();
 
 // SIGWINCH noted and handed to hook at the next safe point, or (nullptr)

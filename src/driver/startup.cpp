@@ -33,32 +33,6 @@ char* mark_query(char* selector) {
     return strchr(selector, '\t');
 }
 
-const char usage_text[] =
-    "usage: tolm URL\n"
-    "       tolm -h | --help | --version\n"
-    "\n"
-    "Fetches one gopher item. URL is [gopher://]host[:port][/type[selector]]:\n"
-    "the port defaults to 70, the type to 1; type 0 is a text, 1 a menu,\n"
-    "7 a search (gopher://host/7/find%09cats asks for \"cats\"), 9 a binary,\n"
-    "I an image. An IPv6 address goes in brackets: gopher://[::1]:7070/1/x\n"
-    "\n"
-    "With standard output on a terminal, tolm browses: press ? for the keys,\n"
-    "and see tolm(1). Otherwise it prints a text, lists a menu or copies a\n"
-    "file to standard output, once.\n";
-
-// The options that need no terminal and fetch nothing; any other argument
-// is a URL, as it always was.
-void print_info_and_exit(const char* arg) {
-    const char* text = nullptr;
-    if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0)
-        text = usage_text;
-    else if (strcmp(arg, "--version") == 0)
-        text = "tolm " TOLM_VERSION "\n";
-    if (!text) return;
-    if (fputs(text, stdout) == EOF || fflush(stdout) == EOF) exit(1);
-    exit(0);
-}
-
 } // namespace
 
 bool parse_url(char* rest, Item* item) {
@@ -126,7 +100,6 @@ void tolm_main(int argc, char** argv) {
     // every other exhausted allocation, clean-up included, instead of an
     // uncaught exception's abort.
     std::set_new_handler(out_of_memory);
-    if (argc == 2) print_info_and_exit(argv[1]);
     if (argc != 2) die("usage: tolm URL");
     setlocale(LC_CTYPE, "");
     setenv("PAGER", "more", 0);

@@ -30,13 +30,36 @@ void show_status_stderr(const char* format, ...) {
     fputc('\n', stderr);
 }
 
+namespace {
+// While the terminal is set up, restoring it clears the screen: a fatal
+// message waits here and is written after the restore.
+bool hold_fatal = false;
+char fatal_message[512];
+} // namespace
+
 void die(const char* format, ...) {
     va_list ap;
     va_start(ap, format);
-    vfprintf(stderr, format, ap);
+    if (hold_fatal && !in_child) {
+        vsnprintf(fatal_message, sizeof fatal_message, format, ap);
+    } else {
+        vfprintf(stderr, format, ap);
+        fputc('\n', stderr);
+    }
     va_end(ap);
-    fputc('\n', stderr);
     exit(1);
+}
+
+void hold_fatal_messages(bool on) {
+    hold_fatal = on;
+}
+
+void write_held_fatal_message() {
+    if (!fatal_message[0]) return;
+    // Allocation-free: the message may be about exhausted memory.
+    (void)!write(STDERR_FILENO, fatal_message, strlen(fatal_message));
+    (void)!write(STDERR_FILENO, "\n", 1);
+    fatal_message[0] = '\0';
 }
 
 namespace {

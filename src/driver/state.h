@@ -29,7 +29,15 @@ extern StatusFn show_status;
 void show_status_stderr(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Message and newline on standard error, then exit status 1 through exit().
+// While messages are held, the message is kept for
+// write_held_fatal_message instead.
 [[noreturn]] void die(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Holds die's message (cut to 511 bytes) until the exit clean-up has put
+// the terminal back, whose restore would clear it from the screen.
+void hold_fatal_messages(bool on);
+// Writes a held message and a newline on standard error; for the exit
+// clean-up, after the terminal's restore.
+void write_held_fatal_message();
 
 // Allocation that ends the program through die() instead of failing. The
 // caller owns the result and frees it with free().

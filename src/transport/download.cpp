@@ -59,7 +59,9 @@ int download_item(const Item* item, int fd) {
         fetch.report(copied);
     }
     bool ok = !write_failed && r == 0;
-    if (!ok && !fetch.cancelled())
+    // Batch output whose reader has gone away ends quietly, as cat does.
+    bool reader_gone = write_failed && errno == EPIPE && !interactive;
+    if (!ok && !fetch.cancelled() && !reader_gone)
         show_status("Error downloading file %s: %s", item->selector ? item->selector : "",
                     strerror(errno));
     close(fd);

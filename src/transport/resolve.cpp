@@ -62,6 +62,22 @@ int read_exact(int fd, void* buf, size_t n) {
     return 1;
 }
 
+// A port given as a number past 65535, which the C library would take
+// modulo 65536: gopher://host:99999/ must not reach port 34463.
+bool port_out_of_range(const char* port) {
+    if (!*port) return false;
+    unsigned long value = 0;
+    for (const char* p = port; *p; p++) {
+        if (*p < '0' || *p > '9') return false;
+        if (value <= 65535) value = value * 10 + static_cast<unsigned long>(*p - '0');
+    }
+    return value > 65535;
+}
+
+// The lookup child while one runs: it may hang far longer than tolm lives,
+// so every way out of the process kills it.
+pid_t lookup_pid = 0;
+
 [[noreturn]] void resolver_child(int fd, const char* host, const char* port,
                                  const addrinfo* hints) {
     addrinfo* list = nullptr;
@@ -87,6 +103,7 @@ int read_exact(int fd, void* buf, size_t n) {
 
 int resolve_host(const char* host, const char* port, const addrinfo* hints, addrinfo** out) {
     *out = nullptr;
+    if (port_out_of_range(port)) return EAI_SERVICE;
     addrinfo numeric = *hints;
     numeric.ai_flags |= AI_NUMERICHOST | AI_NUMERICSERV;
     addrinfo* list = nullptr;
@@ -111,6 +128,7 @@ int resolve_host(const char* host, const char* port, const addrinfo* hints, addr
         resolver_child(fds[1], host, port, hints);
     }
     close(fds[1]);
+    lookup_pid = pid;
     int32_t gai = EAI_SYSTEM;
     int32_t child_errno = EIO;
     int got = read_exact(fds[0], &gai, sizeof gai);
@@ -128,13 +146,15 @@ int resolve_host(const char* host, const char* port, const addrinfo* hints, addr
         // The user gave up on the fetch: the lookup would only hold on to
         // a process (SIGCHLD being ignored, nobody has to reap it). The
         // child is still there: it waits for fds[0] to close.
-        kill(pid, SIGKILL);
+        kill_lookup();
         close(fds[0]);
         free_resolved(*out);
         *out = nullptr;
         errno = ECANCELED;
         return EAI_SYSTEM;
     }
+    // The child ends by itself once the socket closes.
+    lookup_pid = 0;
     close(fds[0]);
     if (gai == 0 && !*out) gai = EAI_NONAME;
     if (gai == EAI_SYSTEM) errno = child_errno;
@@ -147,4 +167,9 @@ void free_resolved(addrinfo* list) {
         free(list);
         list = next;
     }
+}
+
+void kill_lookup() {
+    if (lookup_pid > 0 && !in_child) kill(lookup_pid, SIGKILL);
+    lookup_pid = 0;
 }

@@ -9,8 +9,12 @@ struct addrinfo;
 // resolved in place; names are looked up in a child process, so that the
 // wait for the answer can be cut short by a signal or abandoned when the
 // user cancels the fetch (EAI_SYSTEM, errno ECANCELED; the child is
-// killed).
+// killed). A number past 65535 as the port fails with EAI_SERVICE.
 [[nodiscard]] int resolve_host(const char* host, const char* port, const addrinfo* hints,
                                addrinfo** out);
 // Frees a list from resolve_host; nullptr is ignored.
 void free_resolved(addrinfo* list);
+
+// Kills the lookup child if one is running; for every way out of the
+// process, where it would otherwise live on until its lookup ends.
+void kill_lookup();

@@ -71,10 +71,6 @@ void search_page(const char* pattern, Item* page, Direction direction) {
             return;
         }
     }
-    // Said at once, so that a search that moved nothing is told apart from
-    // a key that was lost.
-    snprintf(line_buf, line_buf_size, "Not found: %s", pattern);
-    show_line_buf();
 }
 
 void show_uri(const Item& item) {
@@ -252,11 +248,11 @@ constexpr KeyBinding bindings[] = {
      HelpPart::appended,
      run_hook},
     {Command::bookmark_page,
-     {{"A", "'A'"}},
+     {{"m", "'m'"}},
      "bookmark current page.",
      HelpPart::appended,
      run_hook},
-    {Command::bookmarks, {{"B", "'B'"}}, "show bookmarks.", HelpPart::appended, run_hook},
+    {Command::bookmarks, {{"v", "'v'"}}, "show bookmarks.", HelpPart::appended, run_hook},
     {Command::remove_bookmark,
      {{"d", "'d'"}},
      "remove highlighted bookmark (bookmarks page).",
@@ -284,13 +280,24 @@ constexpr bool keys_decodable() {
             all[n++] = key;
         }
     }
+    // The decoder ends a sequence it does not know at the first byte that
+    // continues no key and reads the rest as keys: a modified cursor key
+    // (ESC [ 1 ; 5 A) or a console's function key (ESC [ [ A) leaves its
+    // final letter behind. The commands of the appended part must not
+    // run from such a letter.
+    for (const KeyBinding& b : bindings)
+        for (const Key& k : b.keys)
+            if (b.part == HelpPart::appended && k.bytes &&
+                std::string_view("ABCDFHPQRS~u").find(k.bytes[0]) != std::string_view::npos)
+                return false;
     // A key that began another would end the sequence before it.
     for (size_t i = 0; i < n; i++)
         for (size_t j = 0; j < n; j++)
             if (i != j && all[j].starts_with(all[i])) return false;
     return true;
 }
-static_assert(keys_decodable(), "a key is too long, bound twice or the start of another");
+static_assert(keys_decodable(),
+              "a key is too long, bound twice, the start of another or a sequence's end");
 
 // Writes the help page up to and including part last into out (nullptr
 // only counts) and returns its length.

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <unistd.h>
 
 using namespace tolmtest;
@@ -422,9 +424,9 @@ TEST_F(BatchTest, NoControllingTerminal) {
     EXPECT_EQ(server_.connections(), 0u);
 }
 
-// Help and version need no terminal and fetch nothing; any other single
-// argument is still a URL.
-TEST_F(BatchTest, HelpAndVersionWithoutATerminal) {
+// There are no options: "-h" is a URL whose host is -h, and like every URL
+// it needs a terminal first.
+TEST_F(BatchTest, OptionsAreUrls) {
     for (const char* arg : {"-h", "--help", "--version"}) {
         SCOPED_TRACE(arg);
         RunOptions opts;
@@ -432,16 +434,28 @@ TEST_F(BatchTest, HelpAndVersionWithoutATerminal) {
         opts.args = {arg};
         PtyRun run(opts);
         ASSERT_TRUE(run.wait_exit()) << run.transcript();
-        EXPECT_TRUE(run.status().exited && run.status().code == 0) << run.transcript();
-        EXPECT_EQ(run.err(), "");
-        if (arg[2] == 'v')
-            EXPECT_EQ(run.out().rfind("tolm 1.", 0), 0u) << run.out();
-        else
-            EXPECT_EQ(run.out().rfind("usage: tolm URL\n", 0), 0u) << run.out();
+        EXPECT_TRUE(run.status().exited && run.status().code == 1) << run.transcript();
+        EXPECT_EQ(run.err().rfind("open: /dev/tty: ", 0), 0u) << run.transcript();
+        EXPECT_EQ(run.out(), "");
     }
-    BatchResult r = run_batch({"--help:"});
-    EXPECT_EXIT_CODE(r, 1);
-    EXPECT_EQ(r.err, "Can't parse url\n") << r.transcript;
+}
+
+// A port past 65535 is refused where it is resolved: the C library would
+// take it modulo 65536 and connect elsewhere.
+TEST_F(BatchTest, PortsBeyondTheRangeAreRefused) {
+    for (const char* port : {"99999", "65536", "18446744073709551686"}) {
+        SCOPED_TRACE(port);
+        BatchResult r = run(std::string("gopher://127.0.0.1:") + port + "/1/x");
+        EXPECT_EXIT_CODE(r, 0);
+        EXPECT_EQ(r.err, "Can't resolve hostname \"127.0.0.1\": " +
+                             std::string(gai_strerror(EAI_SERVICE)) + "\n");
+    }
+    EXPECT_EQ(server_.connections(), 0u);
+    // Leading zeros still name the port.
+    server_.on("/x", Script::send("0Here\t/h\th\t70\r\n.\r\n"));
+    std::string url = server_.url("/1/x");
+    url.insert(url.rfind(':') + 1, "000");
+    EXPECT_EQ(run(url).out, "Txt+Here\n");
 }
 
 // ---------------------------------------------------------------- signals
@@ -509,7 +523,7 @@ TEST_F(BatchTest, ReaderGoesAwayDuringLargeDownload) {
 // order, a display longer than the listing's buffer too; with the reader
 // gone, a text or a listing reports the failed write once on standard error
 // and still ends with status 0.
-TEST_F(BatchTest, LargeListingIsWholeAndUnwritableOutputIsReportedOnce) {
+TEST_F(BatchTest, LargeListingIsWholeAndUnwritableOutputIsReportedOnceOrIgnoredWhenItsReaderLeft) {
     std::string menu;
     for (size_t i = 0; i < 4000; ++i)
         menu += "1Entry number " + std::to_string(i) + " " + std::string(i % 97, 'x') +
@@ -524,7 +538,9 @@ TEST_F(BatchTest, LargeListingIsWholeAndUnwritableOutputIsReportedOnce) {
     EXPECT_TRUE(whole.out == expected_listing(menu + ".\r\n")) << "listing lost or reordered";
     EXPECT_EQ(whole.err, "");
 
-    for (const char* path : {"/1/m", "/0/t"}) {
+    // A reader that goes away (tolm URL | head) ends the output quietly, as
+    // with cat; a full disk is reported once.
+    for (const char* path : {"/1/m", "/0/t", "/9/t"}) {
         SCOPED_TRACE(path);
         RunOptions opts;
         opts.args = {server_.url(path)};
@@ -532,7 +548,16 @@ TEST_F(BatchTest, LargeListingIsWholeAndUnwritableOutputIsReportedOnce) {
         run.close_stdout();
         ASSERT_TRUE(run.wait_exit()) << run.transcript();
         EXPECT_TRUE(run.status().exited && run.status().code == 0) << run.transcript();
-        EXPECT_EQ(run.err(), "Can't write to standard output: Broken pipe\n") << run.transcript();
+        EXPECT_EQ(run.err(), "") << run.transcript();
+
+        opts.binary = "/bin/sh";
+        opts.args = {"-c", "exec '" + tolm_binary() + "' '" + server_.url(path) + "' >/dev/full"};
+        PtyRun full(opts);
+        ASSERT_TRUE(full.wait_exit()) << full.transcript();
+        EXPECT_TRUE(full.status().exited && full.status().code == 0) << full.transcript();
+        const std::string message =
+            path[1] == '9' ? "Error downloading file /t: " : "Can't write to standard output: ";
+        EXPECT_EQ(full.err(), message + strerror(ENOSPC) + "\n") << full.transcript();
     }
 }
 

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -50,8 +51,8 @@ const std::string kHelpAdded = "\n"
                                "'o': go to a URL.\n"
                                "'r': reload current page.\n"
                                "'a': bookmark highlighted item.\n"
-                               "'A': bookmark current page.\n"
-                               "'B': show bookmarks.\n"
+                               "'m': bookmark current page.\n"
+                               "'v': show bookmarks.\n"
                                "'d': remove highlighted bookmark (bookmarks page).\n"
                                "'z', ^G: cancel a fetch in progress.\n";
 
@@ -608,6 +609,30 @@ TEST_F(NavigateTest, QuitKeysRestoreTheTerminal) {
         EXPECT_TRUE(s.quits(key));
         EXPECT_TRUE(s.cooked());
     }
+}
+
+// A fatal error shows its message after the terminal is put back, whose
+// restore clears the screen: the user sees why tolm ended.
+TEST_F(NavigateTest, FatalMessageStaysOnTheScreen) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than any limit here";
+#endif
+    server_.on("/m", Script::send(line('1', "Huge", "/huge") + ".\r\n"));
+    server_.on("/huge", Script::send(std::string(48 << 20, 'x')));
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Huge")));
+    // Room for what tolm holds now, not for the huge menu.
+    rlimit as{};
+    as.rlim_cur = as.rlim_max =
+        static_cast<rlim_t>(virtual_memory_kib(s.run().pid()) + 16384) * 1024;
+    ASSERT_EQ(prlimit(s.run().pid(), RLIMIT_AS, &as, nullptr), 0);
+    s.keys("\r");
+    ASSERT_TRUE(s.run().wait_exit()) << s.dump();
+    EXPECT_TRUE(s.run().status().exited && s.run().status().code == 1) << s.dump();
+    s.run().pump_for(scaled(milliseconds(50)));
+    const std::string message = std::string("realloc: ") + strerror(ENOMEM);
+    EXPECT_EQ(s.screen().row(s.screen().cursor_row() - 1), message) << s.dump();
+    EXPECT_TRUE(s.cooked());
 }
 
 // The suspend key gives the terminal back and takes it again on

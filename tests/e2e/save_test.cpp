@@ -8,12 +8,14 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <optional>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -483,6 +485,26 @@ TEST_F(SaveTest, DestinationsThatAreNoFilesSurviveTheSave) {
     EXPECT_TRUE(read_file(in_cwd("link")) == data);
     EXPECT_EQ(read_file(dir_.file("victim")), "keep");
     EXPECT_EQ(entries(cwd()), (std::vector<std::string>{"fifo", "link"}));
+    EXPECT_TRUE(s.quits());
+}
+
+// A file-size limit makes the write fail, reported like any failed write,
+// instead of a signal ending tolm with the terminal raw.
+TEST_F(SaveTest, FileSizeLimitIsAReportedFailure) {
+    server_.on("/pub/a.bin", Script::send(payload(4)));
+    Session& s = start_on(line('9', "A binary", "/pub/a.bin"));
+    rlimit fsize{};
+    fsize.rlim_cur = fsize.rlim_max = 1000;
+    ASSERT_EQ(prlimit(s.run().pid(), RLIMIT_FSIZE, &fsize, nullptr), 0);
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, "Download to [a.bin] (^D cancel): "));
+    s.keys("\r");
+    ASSERT_SCREEN(s, s.status().rfind(std::string("Error downloading file /pub/a.bin: ") +
+                                          strerror(EFBIG) + " [Press a key",
+                                      0) == 0);
+    s.keys(" ");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
+    EXPECT_EQ(entries(cwd()), std::vector<std::string>{});
     EXPECT_TRUE(s.quits());
 }
 

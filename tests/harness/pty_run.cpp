@@ -446,11 +446,21 @@ bool waiting_to_write(pid_t pid) {
     return blocked_in(pid) == SYS_write;
 }
 
-long peak_memory_kib(pid_t pid) {
+namespace {
+long status_kib(pid_t pid, const std::string& field) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + field.size());
     return -1;
+}
+} // namespace
+
+long peak_memory_kib(pid_t pid) {
+    return status_kib(pid, "VmHWM:");
+}
+
+long virtual_memory_kib(pid_t pid) {
+    return status_kib(pid, "VmSize:");
 }
 
 bool waiting_for_input(pid_t pid) {
