@@ -23,7 +23,7 @@ int open_item(Item* opener, Item* item) {
         return receive_response(item) ? item->type : 0;
     case '1':
     case '7': {
-        MenuArriving menu;
+        MenuArriving menu(sizeof(Item));
         if (!receive_response(item)) return 0;
         return parse_menu(item) ? item->type : 0;
     }

@@ -91,8 +91,9 @@ namespace {
 // nothing changes): one call instead of 64 page faults. A growing block
 // gets the stretch it has just entered, a block of final size its whole
 // extent, so memory is made present at most a stretch ahead of its use.
-// While a menu arrives, its growth also makes present as much again past
-// its end, where its items will be allocated: those faults are then taken
+// While a menu arrives, its growth also makes present what its items will
+// need past its end, where they will be allocated (the lines so far times
+// an item's size, never more than the text): those faults are then taken
 // while the program waits for the server, not after its last byte. For
 // that the heap must reach so far: its top pad is larger meanwhile. That
 // asks the system for address space only, but where a limit refuses it,
@@ -123,6 +124,22 @@ void populate(char* from, char* to) {
 
 bool ahead = false;
 bool pad_raised = false;
+// What an arriving menu's items will need: the lines seen so far, counted
+// up to the end of its text's filled part, times the size of an item.
+size_t item_size = 0;
+size_t lines_seen = 0;
+size_t counted = 0;
+
+size_t count_lines(const char* from, const char* to) {
+    size_t n = 0;
+    while (from < to) {
+        const void* nl = memchr(from, '\n', static_cast<size_t>(to - from));
+        if (!nl) break;
+        n++;
+        from = static_cast<const char*>(nl) + 1;
+    }
+    return n;
+}
 
 void set_ahead(bool on) {
     ahead = on;
@@ -144,8 +161,9 @@ bool lower_pad() {
 // was trimmed meanwhile, its pages fault in as they would anyway.
 char* present_to = nullptr;
 
-// block holds bytes, just allocated (grown false) or grown.
-void prefault_block(void* block, size_t bytes, bool grown) {
+// block holds bytes, just allocated (grown false) or grown, its first
+// filled bytes written.
+void prefault_block(void* block, size_t bytes, size_t filled, bool grown) {
     if (!heap_tuned() || bytes < large_block) return;
     char* start = static_cast<char*>(block);
     char* end = start + bytes;
@@ -154,7 +172,19 @@ void prefault_block(void* block, size_t bytes, bool grown) {
         populate(std::max(align_down(start + page - 1, page), present_to), align_down(end, page));
         return;
     }
-    char* want = ahead ? end + bytes : end;
+    char* want = end;
+    if (ahead) {
+        if (filled > counted) {
+            lines_seen += count_lines(start + counted, start + filled);
+            counted = filled;
+        }
+        // Never more than the text: long lines need few items. And only
+        // while the text grows at the frontier of what growth has made
+        // present: a text that grows in a hole freed below it (a page
+        // released before) gets its items elsewhere, where memory made
+        // present now would only be held.
+        if (end + stretch >= present_to) want += std::min(bytes, lines_seen * item_size);
+    }
     if (want <= present_to) return;
     char* from = std::max(align_down(end - 1, stretch), present_to);
     // Up to the heap's end at most: what lies beyond is not mapped yet.
@@ -162,8 +192,19 @@ void prefault_block(void* block, size_t bytes, bool grown) {
     populate(from, to);
     present_to = std::max(present_to, to);
 }
+
+// glibc keeps freed memory for later use, below the heap's top and as its
+// top pad: a released million-line page would stay resident until the end
+// of the run. The next growth asks the system for its pad again.
+void trim_heap() {
+    (void)malloc_trim(0);
+}
 #else
+void trim_heap() {}
 bool ahead = false;
+size_t item_size = 0;
+size_t lines_seen = 0;
+size_t counted = 0;
 void set_ahead(bool on) {
     ahead = on;
 }
@@ -173,12 +214,15 @@ bool lower_pad() {
 bool heap_tuned() {
     return false;
 }
-void prefault_block(void*, size_t, bool) {}
+void prefault_block(void*, size_t, size_t, bool) {}
 #endif
 
 } // namespace
 
-MenuArriving::MenuArriving() : before_(ahead) {
+MenuArriving::MenuArriving(size_t item_bytes) : before_(ahead) {
+    item_size = item_bytes;
+    lines_seen = 0;
+    counted = 0;
     set_ahead(true);
 }
 
@@ -199,7 +243,8 @@ void* resize_array_or_die(void* block, size_t count, size_t size) {
     void* p = realloc(block, bytes);
     if (!p && lower_pad()) p = realloc(block, bytes);
     if (!p) die("realloc: %s", strerror(errno));
-    prefault_block(p, bytes, block != nullptr);
+    // A block that grows one element at a time has its old part filled.
+    prefault_block(p, bytes, bytes - size, block != nullptr);
     return p;
 }
 
@@ -225,6 +270,10 @@ void empty_tmpdir() {
 }
 
 } // namespace
+
+void give_back_memory() {
+    trim_heap();
+}
 
 void out_of_memory() {
     // Returning has operator new try again.

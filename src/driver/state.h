@@ -48,13 +48,14 @@ void write_held_fatal_message();
 // The result replaces block, which must not be used again.
 [[nodiscard]] void* resize_array_or_die(void* block, size_t count, size_t size);
 
-// While one lives, a block growing through resize_array_or_die is a
-// menu's text: about as much memory again is made present past its end,
-// where its items will be allocated once it is complete. A hint; nothing
-// changes where the system cannot make memory present.
+// While one lives, a block growing one element at a time through
+// resize_array_or_die is a menu's text: what its items will need (its
+// lines so far times item_bytes, at most the text's size) is made present
+// past its end, where they will be allocated once it is complete. A hint;
+// nothing changes where the system cannot make memory present.
 class MenuArriving {
   public:
-    MenuArriving();
+    explicit MenuArriving(size_t item_bytes);
     ~MenuArriving();
     MenuArriving(const MenuArriving&) = delete;
     MenuArriving& operator=(const MenuArriving&) = delete;
@@ -67,6 +68,10 @@ class MenuArriving {
 // given up) it returns for another try; else it dies with
 // "malloc: <ENOMEM text>".
 void out_of_memory();
+
+// Hands memory freed by a large release back to the system, which an
+// allocator may keep for later use otherwise. A hint.
+void give_back_memory();
 
 // Creates the private temporary directory (mkdtemp on tmpdir) or dies.
 void make_tmpdir();

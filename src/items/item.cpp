@@ -43,17 +43,30 @@ const char* link_url(const char* selector) {
     return selector && strncmp(selector, prefix, n) == 0 ? selector + n : nullptr;
 }
 
-void release_item(Item* item) {
-    if (!item) return;
+namespace {
+
+// A page this large gives its memory back to the system once released.
+constexpr uint64_t large_menu_items = 16384;
+
+void release_tree(Item* item) {
     if (item->dir) {
         // Children first: their borrowed strings point into our raw.
         for (uint64_t i = 0; i < item->dir->count; i++)
-            release_item(&item->dir->items[i]);
+            release_tree(&item->dir->items[i]);
         item->dir.reset();
     }
     if (!in_child && item->extra && in_tmpdir(item->extra.get())) unlink(item->extra.get());
     item->extra.reset();
     item->raw.reset();
+}
+
+} // namespace
+
+void release_item(Item* item) {
+    if (!item) return;
+    bool large = item->dir && item->dir->count >= large_menu_items;
+    release_tree(item);
+    if (large) give_back_memory();
 }
 
 const char* type_tag(int type) {

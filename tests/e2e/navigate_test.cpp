@@ -635,6 +635,31 @@ TEST_F(NavigateTest, FatalMessageStaysOnTheScreen) {
     EXPECT_TRUE(s.cooked());
 }
 
+// A page fetched again gives the memory of the old one back: three
+// reloads of a large menu leave tolm holding about what one load did.
+TEST_F(NavigateTest, ReloadedLargePageGivesItsMemoryBack) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer keeps freed memory in quarantine";
+#endif
+    std::string menu;
+    for (int i = 0; i < 200000; ++i)
+        menu += line('0', "Entry " + std::to_string(i), "/e");
+    server_.on("/m", Script::send(menu + ".\r\n"));
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Entry 0")));
+    const long once = resident_memory_kib(s.run().pid());
+    if (once < 0) GTEST_SKIP() << "the system does not show a process's resident memory";
+    for (int i = 0; i < 3; ++i) {
+        s.keys("jr");
+        // The page drawn anew once the new menu has replaced the old one.
+        ASSERT_SCREEN(s, s.redrawn() && s.status().find("cancels") == std::string::npos &&
+                             s.highlight_is(i + 1, row_of('0', "Entry " + std::to_string(i + 1))));
+    }
+    const long after = resident_memory_kib(s.run().pid());
+    EXPECT_LE(after, once + once / 4 + 4096) << "KiB after one load: " << once;
+    EXPECT_TRUE(s.quits());
+}
+
 // The suspend key gives the terminal back and takes it again on
 // continuing. Under the test's pseudo-terminal tolm's process group is
 // orphaned, so the system discards the stop itself: what is left to see is

@@ -459,6 +459,10 @@ long peak_memory_kib(pid_t pid) {
     return status_kib(pid, "VmHWM:");
 }
 
+long resident_memory_kib(pid_t pid) {
+    return status_kib(pid, "VmRSS:");
+}
+
 long virtual_memory_kib(pid_t pid) {
     return status_kib(pid, "VmSize:");
 }

@@ -37,6 +37,8 @@ bool waiting_to_write(pid_t pid);
 // The process's peak resident memory since its exec, in KiB (VmHWM); -1
 // where the system does not show it.
 long peak_memory_kib(pid_t pid);
+// The memory pid holds resident now (VmRSS), in KiB; -1 where not shown.
+long resident_memory_kib(pid_t pid);
 // The address space pid holds (VmSize), in KiB; -1 where not shown.
 long virtual_memory_kib(pid_t pid);
 
