@@ -41,7 +41,7 @@ void PagerFilter::feed(const char* data, size_t len, std::string& out) {
         const char* run = p;
         while (run < end && plain(static_cast<unsigned char>(*run)))
             run++;
-        out.append(p, run);
+        emit(p, static_cast<size_t>(run - p), out);
         p = run;
         if (p == end) break;
         if (static_cast<unsigned char>(*p) >= 0x80) {
@@ -49,7 +49,10 @@ void PagerFilter::feed(const char* data, size_t len, std::string& out) {
             mbstate_t state{};
             size_t n = mbrtowc(&wc, p, static_cast<size_t>(end - p), &state);
             if (decoded(n)) {
-                if (shown(wc)) out.append(p, n);
+                if (shown(wc))
+                    emit(p, n, out);
+                else
+                    drop();
                 p += n;
                 continue;
             }
@@ -59,10 +62,9 @@ void PagerFilter::feed(const char* data, size_t len, std::string& out) {
 }
 
 void PagerFilter::finish(std::string& out) {
-    out.append(pend_, npend_);
-    npend_ = 0;
+    out.append(tail_, ntail_).append(pend_, npend_);
+    ntail_ = npend_ = 0;
     state_ = State::ground;
-    params_.clear();
 }
 
 void PagerFilter::step(unsigned char b, std::string& out) {
@@ -89,18 +91,22 @@ void PagerFilter::step(unsigned char b, std::string& out) {
 }
 
 void PagerFilter::ground(unsigned char b, std::string& out) {
-    if (npend_ > 0 || b >= 0x80)
+    if (npend_ > 0 || b >= 0x80) {
         decode(b, out);
-    else if (b == esc)
+    } else if (b == esc) {
         state_ = State::esc;
-    else if (plain(b))
-        out += static_cast<char>(b);
+    } else if (plain(b)) {
+        emit(reinterpret_cast<const char*>(&b), 1, out);
+    } else {
+        drop();
+    }
 }
 
 void PagerFilter::escape(unsigned char b, std::string& out) {
     // A control (ESC among them) or a byte beyond ASCII breaks the sequence
     // off and counts as text again.
     if (b < 0x20 || b >= 0x7F) {
+        drop();
         state_ = State::ground;
         ground(b, out);
     } else if (b < 0x30) {
@@ -113,22 +119,27 @@ void PagerFilter::escape(unsigned char b, std::string& out) {
             state_ = State::csi;
             sgr_ = true;
             params_.clear();
-        } else if (opens && b == ']') {
-            state_ = State::osc;
-        } else if (opens && strchr("PX^_", b)) {
-            state_ = State::str;
+            return;
         }
+        drop();
+        if (opens && b == ']') state_ = State::osc;
+        if (opens && strchr("PX^_", b)) state_ = State::str;
     }
 }
 
 void PagerFilter::csi(unsigned char b, std::string& out) {
     if (b >= 0x40 && b < 0x7F) {
-        if (sgr_ && b == 'm') out.append("\x1b[").append(params_) += 'm';
+        if (sgr_ && b == 'm') {
+            params_.insert(0, "\x1b[") += 'm';
+            emit(params_.data(), params_.size(), out);
+        }
+        drop();
         state_ = State::ground;
     } else if (b >= 0x20 && b < 0x40) {
         sgr_ = sgr_ && ((b >= '0' && b <= '9') || b == ';') && params_.size() < max_sgr;
         if (sgr_) params_ += static_cast<char>(b);
     } else {
+        drop();
         state_ = State::ground;
         ground(b, out);
     }
@@ -143,20 +154,44 @@ void PagerFilter::decode(unsigned char b, std::string& out) {
     size_t n = mbrtowc(&wc, pend_, npend_, &state);
     if (n == static_cast<size_t>(-2) && npend_ < sizeof pend_) return;
     if (decoded(n)) {
-        if (shown(wc)) out.append(pend_, npend_);
+        if (shown(wc))
+            emit(pend_, npend_, out);
+        else
+            drop();
         npend_ = 0;
         return;
     }
-    // Undecodable: the first byte goes out as it is, for the pager to show
-    // its own way, and the bytes after it are read again. In a single-byte
-    // locale the terminal is an 8-bit one, to which 0x80-0x9F are C1
-    // controls (0x9B is CSI) whether the locale knows them or not.
+    // Undecodable: the first byte goes out as it is and the bytes after it
+    // are read again.
     char rest[sizeof pend_];
     size_t nrest = npend_ - 1;
     memcpy(rest, pend_ + 1, nrest);
     auto first = static_cast<unsigned char>(pend_[0]);
     npend_ = 0;
-    if (!(single_byte_ && first >= 0x80 && first <= 0x9F)) out += static_cast<char>(first);
+    if (single_byte_ && first >= 0x80 && first <= 0x9F)
+        drop();
+    else
+        emit_raw(static_cast<char>(first), out);
     for (size_t i = 0; i < nrest; i++)
         step(static_cast<unsigned char>(rest[i]), out);
+}
+
+void PagerFilter::emit(const char* bytes, size_t n, std::string& out) {
+    if (n == 0) return;
+    out.append(tail_, ntail_).append(bytes, n);
+    ntail_ = 0;
+}
+
+// Undecodable bytes that could still begin a character are held: were the
+// next thing dropped, the bytes on either side of the gap could join into a
+// character the filter never saw (C2 and 9B into CSI). drop() drops them.
+void PagerFilter::emit_raw(char c, std::string& out) {
+    tail_[ntail_++] = c;
+    while (ntail_ > 0) {
+        mbstate_t state{};
+        size_t n = mbrtowc(nullptr, tail_, ntail_, &state);
+        if (n == static_cast<size_t>(-2) && ntail_ < sizeof tail_) return;
+        out += tail_[0];
+        memmove(tail_, tail_ + 1, --ntail_);
+    }
 }

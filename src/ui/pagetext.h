@@ -10,8 +10,9 @@
 // Drops escape sequences except SGR colours (ESC [ digits and ';' then m),
 // C0 controls but TAB, LF, CR and BS, DEL, C1 controls and the characters
 // hidden_char drops; passes everything else, undecodable bytes included,
-// byte for byte. Decodes in the LC_CTYPE locale, which must stay the one
-// current when the filter was made.
+// byte for byte, except an incomplete character right before something
+// dropped, which goes with it. Decodes in the LC_CTYPE locale, which must
+// stay the one current when the filter was made.
 class PagerFilter {
   public:
     PagerFilter();
@@ -19,8 +20,8 @@ class PagerFilter {
     // Filters the next len bytes of the text, appending what passes to out.
     // A sequence or a character cut at the end is held for the next call.
     void feed(const char* data, size_t len, std::string& out);
-    // Ends the text: appends the bytes of a character left incomplete as
-    // they are, drops an unterminated escape sequence, and starts afresh.
+    // Ends the text: appends the undecodable bytes still held as they are,
+    // drops an unterminated escape sequence, and starts afresh.
     void finish(std::string& out);
 
   private:
@@ -31,11 +32,16 @@ class PagerFilter {
     void escape(unsigned char b, std::string& out);
     void csi(unsigned char b, std::string& out);
     void decode(unsigned char b, std::string& out);
+    void emit(const char* bytes, size_t n, std::string& out);
+    void emit_raw(char c, std::string& out);
+    void drop() { ntail_ = 0; }
 
     State state_ = State::ground;
     bool sgr_ = false;           // the CSI read so far may still be a colour
     std::string params_;         // its parameters while it may
-    char pend_[MB_LEN_MAX] = {}; // a multibyte character's bytes so far
+    char pend_[MB_LEN_MAX] = {}; // the input's character read so far
     size_t npend_ = 0;
+    char tail_[MB_LEN_MAX] = {}; // undecodable bytes held that may begin one
+    size_t ntail_ = 0;
     bool single_byte_; // an 8-bit terminal, to which 0x80-0x9F are controls
 };
