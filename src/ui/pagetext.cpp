@@ -49,10 +49,7 @@ void PagerFilter::feed(const char* data, size_t len, std::string& out) {
             mbstate_t state{};
             size_t n = mbrtowc(&wc, p, static_cast<size_t>(end - p), &state);
             if (decoded(n)) {
-                if (shown(wc))
-                    emit(p, n, out);
-                else
-                    drop();
+                if (shown(wc)) emit(p, n, out);
                 p += n;
                 continue;
             }
@@ -62,7 +59,9 @@ void PagerFilter::feed(const char* data, size_t len, std::string& out) {
 }
 
 void PagerFilter::finish(std::string& out) {
-    out.append(tail_, ntail_).append(pend_, npend_);
+    for (size_t i = 0; i < npend_; i++)
+        put(pend_[i], out);
+    out.append(tail_, ntail_);
     ntail_ = npend_ = 0;
     state_ = State::ground;
 }
@@ -96,9 +95,7 @@ void PagerFilter::ground(unsigned char b, std::string& out) {
     } else if (b == esc) {
         state_ = State::esc;
     } else if (plain(b)) {
-        emit(reinterpret_cast<const char*>(&b), 1, out);
-    } else {
-        drop();
+        put(static_cast<char>(b), out);
     }
 }
 
@@ -106,7 +103,6 @@ void PagerFilter::escape(unsigned char b, std::string& out) {
     // A control (ESC among them) or a byte beyond ASCII breaks the sequence
     // off and counts as text again.
     if (b < 0x20 || b >= 0x7F) {
-        drop();
         state_ = State::ground;
         ground(b, out);
     } else if (b < 0x30) {
@@ -121,7 +117,6 @@ void PagerFilter::escape(unsigned char b, std::string& out) {
             params_.clear();
             return;
         }
-        drop();
         if (opens && b == ']') state_ = State::osc;
         if (opens && strchr("PX^_", b)) state_ = State::str;
     }
@@ -133,13 +128,11 @@ void PagerFilter::csi(unsigned char b, std::string& out) {
             params_.insert(0, "\x1b[") += 'm';
             emit(params_.data(), params_.size(), out);
         }
-        drop();
         state_ = State::ground;
     } else if (b >= 0x20 && b < 0x40) {
         sgr_ = sgr_ && ((b >= '0' && b <= '9') || b == ';') && params_.size() < max_sgr;
         if (sgr_) params_ += static_cast<char>(b);
     } else {
-        drop();
         state_ = State::ground;
         ground(b, out);
     }
@@ -154,10 +147,7 @@ void PagerFilter::decode(unsigned char b, std::string& out) {
     size_t n = mbrtowc(&wc, pend_, npend_, &state);
     if (n == static_cast<size_t>(-2) && npend_ < sizeof pend_) return;
     if (decoded(n)) {
-        if (shown(wc))
-            emit(pend_, npend_, out);
-        else
-            drop();
+        if (shown(wc)) emit(pend_, npend_, out);
         npend_ = 0;
         return;
     }
@@ -168,30 +158,39 @@ void PagerFilter::decode(unsigned char b, std::string& out) {
     memcpy(rest, pend_ + 1, nrest);
     auto first = static_cast<unsigned char>(pend_[0]);
     npend_ = 0;
-    if (single_byte_ && first >= 0x80 && first <= 0x9F)
-        drop();
-    else
-        emit_raw(static_cast<char>(first), out);
+    if (!(single_byte_ && first >= 0x80 && first <= 0x9F)) put(static_cast<char>(first), out);
     for (size_t i = 0; i < nrest; i++)
         step(static_cast<unsigned char>(rest[i]), out);
 }
 
+// Whatever goes out goes through put() while the output's last bytes may
+// still begin a character: the output is decoded as the terminal will.
 void PagerFilter::emit(const char* bytes, size_t n, std::string& out) {
-    if (n == 0) return;
-    out.append(tail_, ntail_).append(bytes, n);
-    ntail_ = 0;
+    for (; n > 0 && ntail_ > 0; n--)
+        put(*bytes++, out);
+    out.append(bytes, n);
 }
 
-// Undecodable bytes that could still begin a character are held: were the
-// next thing dropped, the bytes on either side of the gap could join into a
-// character the filter never saw (C2 and 9B into CSI). drop() drops them.
-void PagerFilter::emit_raw(char c, std::string& out) {
+// Dropping the bytes between two undecodable ones can join them into a
+// character the text never held (C2, ESC [ 2 J, then 9B: a C1 CSI). So the
+// bytes that may still begin a character are held, and a byte that would
+// complete one the filter drops is dropped itself. Not those held: an
+// earlier byte would begin a character again.
+void PagerFilter::put(char c, std::string& out) {
     tail_[ntail_++] = c;
     while (ntail_ > 0) {
+        wchar_t wc = 0;
         mbstate_t state{};
-        size_t n = mbrtowc(nullptr, tail_, ntail_, &state);
+        size_t n = mbrtowc(&wc, tail_, ntail_, &state);
         if (n == static_cast<size_t>(-2) && ntail_ < sizeof tail_) return;
-        out += tail_[0];
-        memmove(tail_, tail_ + 1, --ntail_);
+        if (!decoded(n)) {
+            n = 1;
+        } else if (wc >= 0x80 && !shown(wc)) {
+            ntail_--;
+            return;
+        }
+        out.append(tail_, n);
+        ntail_ -= n;
+        memmove(tail_, tail_ + n, ntail_);
     }
 }

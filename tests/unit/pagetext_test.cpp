@@ -47,12 +47,12 @@ TEST_F(PagerFilterTest, DropsWhatDrivesTheTerminalWhereverTheChunksEnd) {
         {"a\u202Eb\u200Bc\u2066d\U000E0041e\u200Df\u200Cg", "abcde\u200Df\u200Cg"},
         {"\xe4\xb8\xad\xe6\x96\x87 \xc3\xa9", "\xe4\xb8\xad\xe6\x96\x87 \xc3\xa9"},
         {"a\xff\x9b\xe4\xb8 b\xed\xa0\x80\xc2", "a\xff\x9b\xe4\xb8 b\xed\xa0\x80\xc2"},
-        // An incomplete character goes with what is dropped after it: the
-        // two sides of the gap must not join (into CSI, into RLO).
+        // Bytes that meet once what lay between them is dropped must not
+        // join into a character it drops (CSI, NEL, RLO); others may.
         {"a\xc2\x1b[2J\x9b"
-         "2J\xe2\x80\x07\xae\xe4\xb8\xe2\x80\xae\xadx",
-         "a\x9b"
-         "2J\xae\xadx"},
+         "2J\xc2\xc2\xc2\x85\x85\xe2\x80\x07\xae\xe4\xb8\xe2\x80\xae\xadx",
+         "a\xc2"
+         "2J\xc2\xc2\xe2\x80\xe4\xb8\xadx"},
         {"\xe4\x1b[1mx\xe4\xb8y", "\xe4\x1b[1mx\xe4\xb8y"},
         {"text\x1b]0;never ends", "text"},
         {"text\x1b[1;3", "text"},
