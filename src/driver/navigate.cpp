@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <unistd.h>
 
 #include "actions/bookmarks.h"
@@ -17,6 +18,7 @@
 #include "transport/transport.h"
 #include "ui/keys.h"
 #include "ui/page.h"
+#include "ui/pagetext.h"
 #include "ui/progress.h"
 #include "ui/status.h"
 #include "ui/term.h"
@@ -46,7 +48,17 @@ void page_text(const char* text) {
         reset_signals_in_child();
         FILE* pager = popen("$PAGER", "w");
         if (!pager) _exit(1);
-        fputs(text, pager);
+        // In chunks, filtered: a text may be hundreds of MiB.
+        PagerFilter filter;
+        std::string out;
+        for (size_t n; (n = strnlen(text, 1 << 16)) > 0; text += n) {
+            out.clear();
+            filter.feed(text, n, out);
+            if (fwrite(out.data(), 1, out.size(), pager) < out.size()) break;
+        }
+        out.clear();
+        filter.finish(out);
+        fwrite(out.data(), 1, out.size(), pager);
         pclose(pager);
         // Nothing of tolm's to clean up here: the parent owns the terminal,
         // the items and the temporary directory.

@@ -9,11 +9,13 @@
 bool hidden_char(wchar_t wc) {
     if (wcwidth(wc) < 0) return true;
     // Format characters print as nothing yet reorder or hide the text
-    // around them: bidi controls, zero-width characters, tags.
+    // around them: bidi controls, zero-width characters, tags. The joiners
+    // U+200C and U+200D stay: Persian and Indic words and emoji sequences
+    // are spelt with them.
     auto c = static_cast<char32_t>(wc);
     return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x200E ||
-           c == 0x200F || c == 0x061C || (c >= 0x200B && c <= 0x200D) || c == 0x2060 ||
-           c == 0xFEFF || (c >= 0xE0000 && c <= 0xE007F);
+           c == 0x200F || c == 0x061C || c == 0x200B || c == 0x2060 || c == 0xFEFF ||
+           (c >= 0xE0000 && c <= 0xE007F);
 }
 
 size_t print_fitted(const char* text, size_t limit) {

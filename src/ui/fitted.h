@@ -6,7 +6,8 @@
 
 // True for a character print_fitted drops: non-printable characters and
 // the format characters that reorder or hide text (bidi controls,
-// zero-width characters, tags).
+// zero-width space and word joiner, byte order mark, tags), but not the
+// joiners U+200C and U+200D.
 bool hidden_char(wchar_t wc);
 
 // Writes text to standard output within limit columns: undecodable bytes

@@ -96,6 +96,10 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"StopsAtNul", {std::string("abc\0def\r\n.\r\n", 12)}, "abc"},
         TextCase{"ExactlyOneBlock", {std::string(1024, 'x')}, std::string(1024, 'x')},
         TextCase{"ThreeOtherBytes", {"abc"}, "abc"},
+        // Only the pager's copy is filtered: standard output is no terminal.
+        TextCase{"EscapesAndControlsKept",
+                 {"\x1b]2;PWNED\x07\x1b[2J\x1b[31mred\x01\x7f\xc2\x9b\u202E\r\n.\r\n"},
+                 "\x1b]2;PWNED\x07\x1b[2J\x1b[31mred\x01\x7f\xc2\x9b\u202E\r\n"},
         TextCase{"LongChunked",
                  {std::string(3000, 'a') + "\r\n", std::string(3000, 'b') + "\r\n.\r\n"},
                  std::string(3000, 'a') + "\r\n" + std::string(3000, 'b') + "\r\n"}),

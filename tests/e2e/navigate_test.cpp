@@ -231,6 +231,17 @@ TEST_F(NavigateTest, RootTextEndsWithThePager) {
     EXPECT_TRUE(s.cooked());
 }
 
+// The default pager passes bytes raw: a text must not set the title, clear
+// the screen or write the clipboard through it, yet keeps its colours.
+TEST_F(NavigateTest, TextReachesThePagerWithoutEscapeSequencesButWithItsColours) {
+    server_.on("/doc.txt", Script::send("\x1b]2;PWNED\x07\x1b[2J\x1b]52;c;QUJD\x1b\\"
+                                        "\x1b[1;31mred\x1b[0m\x1bP1$r\x1b\\ \xc2\x9b"
+                                        "2J\u202Eok\x7f\r\n.\r\n"));
+    Session& s = start("/0/doc.txt", copying_pager());
+    ASSERT_TRUE(s.run().wait_exit()) << s.dump();
+    EXPECT_EQ(page(0), "\x1b[1;31mred\x1b[0m 2Jok\r\n");
+}
+
 // ---------------------------------------------------------------- search
 
 class SearchTest : public NavigateTest {

@@ -107,9 +107,9 @@ TEST_F(FittedTest, ControlCharactersNeverReachTheTerminal) {
 // them ("txt.exe" shown as "exe.txt"): each is dropped, the letters stay.
 TEST_F(FittedTest, FormatCharactersThatReorderOrHideTextAreDropped) {
     const char* format_chars[] = {
-        "\u202A", "\u202B", "\u202C", "\u202D",     "\u202E",     "\u2066",     "\u2067",
-        "\u2068", "\u2069", "\u200E", "\u200F",     "\u061C",     "\u200B",     "\u200C",
-        "\u200D", "\u2060", "\uFEFF", "\U000E0000", "\U000E0041", "\U000E007F",
+        "\u202A", "\u202B", "\u202C", "\u202D",     "\u202E",     "\u2066",
+        "\u2067", "\u2068", "\u2069", "\u200E",     "\u200F",     "\u061C",
+        "\u200B", "\u2060", "\uFEFF", "\U000E0000", "\U000E0041", "\U000E007F",
     };
     for (const char* fc : format_chars) {
         SCOPED_TRACE(testing::Message() << "U+" << std::hex << static_cast<unsigned>([&] {
@@ -124,6 +124,12 @@ TEST_F(FittedTest, FormatCharactersThatReorderOrHideTextAreDropped) {
     // Neighbours of the ranges are ordinary characters.
     size_t used = 0;
     EXPECT_EQ(fitted("\u2010\u2070\u00E9", 10, &used), "\u2010\u2070\u00E9");
+    // The joiners spell words and emoji: a Persian word keeps its ZWNJ, a
+    // family emoji its ZWJ.
+    const char* joined[] = {"\u0645\u06CC\u200C\u062E\u0648\u0627\u0647\u0645",
+                            "\U0001F468\u200D\U0001F469"};
+    for (const char* text : joined)
+        EXPECT_EQ(fitted(text, 20, &used), text);
 }
 
 } // namespace
