@@ -178,12 +178,8 @@ void prefault_block(void* block, size_t bytes, size_t filled, bool grown) {
             lines_seen += count_lines(start + counted, start + filled);
             counted = filled;
         }
-        // Never more than the text: long lines need few items. And only
-        // while the text grows at the frontier of what growth has made
-        // present: a text that grows in a hole freed below it (a page
-        // released before) gets its items elsewhere, where memory made
-        // present now would only be held.
-        if (end + stretch >= present_to) want += std::min(bytes, lines_seen * item_size);
+        // Never more than the text: long lines need few items.
+        want += std::min(bytes, lines_seen * item_size);
     }
     if (want <= present_to) return;
     char* from = std::max(align_down(end - 1, stretch), present_to);
