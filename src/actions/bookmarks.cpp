@@ -8,8 +8,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "driver/signals.h"
-#include "driver/state.h"
+#include "driver/process/alloc.h"
+#include "driver/process/state.h"
+#include "driver/process/wait.h"
 #include "items/item.h"
 #include "items/menu.h"
 

@@ -7,8 +7,9 @@
 #include <string>
 #include <unistd.h>
 
-#include "driver/signals.h"
-#include "driver/state.h"
+#include "driver/process/signals.h"
+#include "driver/process/state.h"
+#include "driver/process/wait.h"
 #include "items/uri.h"
 
 namespace {

@@ -1,7 +1,8 @@
 #include "actions/open.h"
 
 #include "actions/save.h"
-#include "driver/state.h"
+#include "driver/process/alloc.h"
+#include "driver/process/state.h"
 #include "items/item.h"
 #include "items/menu.h"
 #include "transport/transport.h"

@@ -5,11 +5,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "driver/state.h"
+#include "driver/process/alloc.h"
+#include "driver/process/state.h"
+#include "driver/process/wait.h"
 
 namespace {
 
@@ -23,12 +24,9 @@ constexpr int max_tries = 100;
 
 uint64_t next_random() {
     static uint64_t state = 0;
-    if (state == 0) {
-        timespec t{};
-        clock_gettime(CLOCK_MONOTONIC, &t);
-        state = (static_cast<uint64_t>(getpid()) << 32) ^ static_cast<uint64_t>(t.tv_nsec) ^
-                static_cast<uint64_t>(t.tv_sec) ^ 0x9E3779B97F4A7C15ULL;
-    }
+    if (state == 0)
+        state = (static_cast<uint64_t>(getpid()) << 32) ^ static_cast<uint64_t>(monotonic_ns()) ^
+                0x9E3779B97F4A7C15ULL;
     // xorshift64: names need only differ, not be unguessable, since
     // O_EXCL refuses whatever is already there, a planted link included.
     state ^= state << 13;

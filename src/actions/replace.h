@@ -7,7 +7,7 @@
 
 #include <sys/types.h>
 
-#include "driver/ctext.h"
+#include "driver/process/ctext.h"
 
 class Replacement {
   public:

@@ -13,7 +13,8 @@
 
 #include "actions/external.h"
 #include "actions/replace.h"
-#include "driver/state.h"
+#include "driver/process/alloc.h"
+#include "driver/process/state.h"
 #include "items/item.h"
 #include "items/uri.h"
 #include "transport/download.h"

@@ -5,8 +5,9 @@
 #include <unistd.h>
 
 #include "actions/open.h"
-#include "driver/signals.h"
-#include "driver/state.h"
+#include "driver/process/signals.h"
+#include "driver/process/state.h"
+#include "driver/process/wait.h"
 #include "items/item.h"
 #include "transport/download.h"
 

@@ -2,7 +2,7 @@
 
 #include "actions/replace.h"
 #include "driver/commands.h"
-#include "driver/state.h"
+#include "driver/process/state.h"
 #include "items/item.h"
 #include "transport/resolve.h"
 #include "ui/term.h"

@@ -8,8 +8,9 @@
 
 #include "actions/bookmarks.h"
 #include "actions/open.h"
+#include "driver/process/alloc.h"
+#include "driver/process/state.h"
 #include "driver/startup.h"
-#include "driver/state.h"
 #include "items/item.h"
 #include "items/uri.h"
 #include "ui/page.h"

@@ -12,8 +12,9 @@
 #include "driver/batch.h"
 #include "driver/cleanup.h"
 #include "driver/navigate.h"
-#include "driver/signals.h"
-#include "driver/state.h"
+#include "driver/process/alloc.h"
+#include "driver/process/signals.h"
+#include "driver/process/state.h"
 #include "items/item.h"
 #include "transport/transport.h"
 

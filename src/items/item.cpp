@@ -4,7 +4,8 @@
 #include <unistd.h>
 #include <utility>
 
-#include "driver/state.h"
+#include "driver/process/alloc.h"
+#include "driver/process/state.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <new>
 
-#include "driver/ctext.h"
+#include "driver/process/ctext.h"
 
 struct Dir;
 

@@ -5,7 +5,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "driver/state.h"
+#include "driver/process/state.h"
 #include "items/item.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "driver/signals.h"
-#include "driver/state.h"
+#include "driver/process/state.h"
+#include "driver/process/wait.h"
 #include "items/item.h"
 #include "transport/transport.h"
 

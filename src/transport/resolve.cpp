@@ -8,8 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "driver/signals.h"
-#include "driver/state.h"
+#include "driver/process/alloc.h"
+#include "driver/process/signals.h"
+#include "driver/process/state.h"
+#include "driver/process/wait.h"
 
 namespace {
 

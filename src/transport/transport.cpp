@@ -10,8 +10,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "driver/signals.h"
-#include "driver/state.h"
+#include "driver/process/alloc.h"
+#include "driver/process/state.h"
+#include "driver/process/wait.h"
 #include "items/item.h"
 #include "items/uri.h"
 #include "transport/resolve.h"

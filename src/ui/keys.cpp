@@ -7,7 +7,7 @@
 #include <string_view>
 #include <strings.h>
 
-#include "driver/ctext.h"
+#include "driver/process/ctext.h"
 #include "items/item.h"
 #include "items/uri.h"
 #include "ui/fitted.h"

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <unistd.h>
 
 #include "ui/keydecode.h"
@@ -25,12 +24,6 @@ struct Progress {
     KeyDecoder keys;
 } fetch;
 
-long long now_ns() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<long long>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
-
 void draw() {
     int n = fetch.received < 0
                 ? snprintf(line_buf, line_buf_size, "Connecting (z cancels)| ")
@@ -41,7 +34,7 @@ void draw() {
     put_status_text(line_buf);
     fflush(stdout);
     fetch.shown = fetch.received;
-    fetch.drawn_ns = now_ns();
+    fetch.drawn_ns = monotonic_ns();
 }
 
 } // namespace
@@ -53,7 +46,7 @@ void show_fetch_progress(const Item* item, long long received) {
     fetch.received = received;
     // The start and the connection are drawn at once, the bytes at most ten
     // times a second: a fast fetch costs a few draws, not one per block.
-    if (received <= 0 || now_ns() - fetch.drawn_ns >= redraw_interval_ns) draw();
+    if (received <= 0 || monotonic_ns() - fetch.drawn_ns >= redraw_interval_ns) draw();
 }
 
 void catch_up_fetch_progress() {

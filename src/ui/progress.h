@@ -2,7 +2,7 @@
 // arrived, and the keys typed meanwhile, of which 'z' or ^G cancels it.
 #pragma once
 
-#include "driver/signals.h"
+#include "driver/process/wait.h"
 
 struct Item;
 

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <unistd.h>
 
-#include "driver/signals.h"
-#include "driver/state.h"
+#include "driver/process/alloc.h"
+#include "driver/process/wait.h"
 #include "ui/fitted.h"
 #include "ui/term.h"
 

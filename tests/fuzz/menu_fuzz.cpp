@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/state.h"
+#include "driver/process/state.h"
 #include "items/item.h"
 #include "items/menu.h"
 

@@ -13,7 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "driver/state.h"
+#include "driver/process/alloc.h"
+#include "driver/process/state.h"
 #include "items/item.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/state.h"
+#include "driver/process/state.h"
 
 inline std::vector<std::string>& recorded_status() {
     static std::vector<std::string> messages;
