@@ -10,7 +10,6 @@
 #include "actions/open.h"
 #include "driver/process/alloc.h"
 #include "driver/process/state.h"
-#include "driver/startup.h"
 #include "items/item.h"
 #include "items/uri.h"
 #include "ui/page.h"
@@ -30,7 +29,6 @@ struct Detached {
 std::vector<std::unique_ptr<Detached>> detached;
 
 const char bookmarks_display[] = "Bookmarks";
-const char default_port[] = "70";
 
 // Items outside the tree keep a parent that a release may free: they go
 // back to the page that stays instead.
@@ -135,7 +133,7 @@ Item* bookmarks_page(Item* page) {
     // No host: the page has no URI to show, yank or bookmark; the status
     // bar names the file.
     d->item.selector = d->text.get();
-    d->item.port = default_port;
+    d->item.port = default_gopher_port;
     d->item.parent = page;
     detached.push_back(std::move(d));
     return &detached.back()->item;

@@ -16,75 +16,8 @@
 #include "driver/process/signals.h"
 #include "driver/process/state.h"
 #include "items/item.h"
+#include "items/uri.h"
 #include "transport/transport.h"
-
-namespace {
-
-const char default_port[] = "70";
-const char empty_selector[] = "";
-
-// The query marker of a search URL: the first "%09" becomes a TAB, or else
-// the first TAB counts. Returns the marker's position, or nullptr.
-char* mark_query(char* selector) {
-    if (char* pct = strstr(selector, "%09")) {
-        *pct = '\t';
-        memmove(pct + 1, pct + 3, strlen(pct + 3) + 1);
-        return pct;
-    }
-    return strchr(selector, '\t');
-}
-
-} // namespace
-
-bool parse_url(char* rest, Item* item) {
-    char* host = rest;
-    bool bracket = false;
-    if (*host == '[') {
-        host++;
-        bracket = true;
-    }
-    char* port = nullptr;
-    char* path = nullptr;
-    for (char* p = host;; p++) {
-        if (*p == '\0') break;
-        if (*p == '/') {
-            *p = '\0';
-            path = p + 1;
-            break;
-        }
-        if (*p == ':' && !bracket) {
-            *p = '\0';
-            port = p + 1;
-        } else if (*p == ']' && bracket) {
-            *p = '\0';
-            bracket = false;
-        }
-    }
-    if (!*host || (port && !*port) || bracket) return false;
-
-    char type = '1';
-    char* selector = const_cast<char*>(empty_selector);
-    if (path && *path) {
-        type = *path;
-        selector = path + 1;
-    }
-    CText extra;
-    if (type == '7') {
-        if (char* tab = mark_query(selector)) {
-            // Without a copy the query is dropped: nothing to report.
-            extra.reset(strdup(selector));
-            *tab = '\0';
-        }
-    }
-    item->type = type;
-    item->selector = selector;
-    item->display = selector;
-    item->host = host;
-    item->port = port ? port : default_port;
-    item->extra = std::move(extra);
-    item->parent = item;
-    return true;
-}
 
 Item* make_root_item(char* rest) {
     Item parsed;

@@ -6,12 +6,6 @@ struct Item;
 // Runs tolm with its argument vector; never returns.
 [[noreturn]] void tolm_main(int argc, char** argv);
 
-// The URL grammar on rest (the text after the scheme), cutting it in place;
-// fills item's type, selector, display, host, port and extra (a search
-// query), its strings pointing into rest. Returns false when rest is
-// malformed.
-[[nodiscard]] bool parse_url(char* rest, Item* item);
-
 // The URL grammar on rest (the text after the scheme inside url_copy),
 // cutting it in place. Returns the new root item, owned by the caller, its
 // strings pointing into rest; dies with "Can't parse url" before

@@ -9,6 +9,9 @@
 
 struct Dir;
 
+// The port of a gopher URL or item that names none.
+inline constexpr char default_gopher_port[] = "70";
+
 // One gopher item: a menu line, the item the URL names, or the help page.
 // display, selector, host and port are borrowed: they point into the raw
 // text of the page the item came from (or into url_copy for the root).

@@ -22,6 +22,19 @@ void append_uri_text(std::string& out, const char* text) {
 
 namespace {
 
+const char empty_selector[] = "";
+
+// The query marker of a search URL: the first "%09" becomes a TAB, or else
+// the first TAB counts. Returns the marker's position, or nullptr.
+char* mark_query(char* selector) {
+    if (char* pct = strstr(selector, "%09")) {
+        *pct = '\t';
+        memmove(pct + 1, pct + 3, strlen(pct + 3) + 1);
+        return pct;
+    }
+    return strchr(selector, '\t');
+}
+
 // The query of a search item: what follows the selector and its TAB in
 // extra. The selector itself may hold a TAB (a URL whose "%09" came after
 // a literal TAB), so the first TAB is only the fallback.
@@ -54,7 +67,7 @@ template <typename Piece> void write_uri(const Item& item, Piece piece) {
         break;
     default: {
         piece(text("gopher://", item.host));
-        if (strcmp(item.port, "70") != 0) piece(text(":", item.port));
+        if (strcmp(item.port, default_gopher_port) != 0) piece(text(":", item.port));
         const char type[2] = {item.type, '\0'};
         piece(text("/", type) + text("", item.selector));
         if (item.type == '7' && item.extra) piece(text("%09", search_query(item)));
@@ -100,4 +113,54 @@ char* after_scheme(char* url, int* scheme_len) {
     *scheme_len = static_cast<int>(sep - url);
     if (*scheme_len == 6 && strncmp(url, "gopher", 6) == 0) return sep + 3;
     return nullptr;
+}
+
+bool parse_url(char* rest, Item* item) {
+    char* host = rest;
+    bool bracket = false;
+    if (*host == '[') {
+        host++;
+        bracket = true;
+    }
+    char* port = nullptr;
+    char* path = nullptr;
+    for (char* p = host;; p++) {
+        if (*p == '\0') break;
+        if (*p == '/') {
+            *p = '\0';
+            path = p + 1;
+            break;
+        }
+        if (*p == ':' && !bracket) {
+            *p = '\0';
+            port = p + 1;
+        } else if (*p == ']' && bracket) {
+            *p = '\0';
+            bracket = false;
+        }
+    }
+    if (!*host || (port && !*port) || bracket) return false;
+
+    char type = '1';
+    char* selector = const_cast<char*>(empty_selector);
+    if (path && *path) {
+        type = *path;
+        selector = path + 1;
+    }
+    CText extra;
+    if (type == '7') {
+        if (char* tab = mark_query(selector)) {
+            // Without a copy the query is dropped: nothing to report.
+            extra.reset(strdup(selector));
+            *tab = '\0';
+        }
+    }
+    item->type = type;
+    item->selector = selector;
+    item->display = selector;
+    item->host = host;
+    item->port = port ? port : default_gopher_port;
+    item->extra = std::move(extra);
+    item->parent = item;
+    return true;
 }

@@ -23,3 +23,9 @@ void append_uri_text(std::string& out, const char* text);
 // has no "://". nullptr for any other scheme, whose length (the text before
 // "://") goes to *scheme_len.
 [[nodiscard]] char* after_scheme(char* url, int* scheme_len);
+
+// The URL grammar on rest (the text after the scheme), cutting it in place;
+// fills item's type, selector, display, host, port and extra (a search
+// query), its strings pointing into rest. Returns false when rest is
+// malformed.
+[[nodiscard]] bool parse_url(char* rest, Item* item);

@@ -38,7 +38,7 @@ void format_place(const Item& item, char* buf, size_t size) {
     const char* host = item.host ? item.host : "";
     const char* selector = item.selector ? item.selector : "";
     const char* port = item.port ? item.port : "";
-    if (strcmp(port, "70") == 0 || strcmp(port, "gopher") == 0)
+    if (strcmp(port, default_gopher_port) == 0 || strcmp(port, "gopher") == 0)
         snprintf(buf, size, "%s/%c%s", host, item.type, selector);
     else
         snprintf(buf, size, "%s:%s/%c%s", host, port, item.type, selector);
