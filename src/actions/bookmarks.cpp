@@ -12,11 +12,17 @@
 #include "driver/state.h"
 #include "items/item.h"
 #include "items/menu.h"
+#include "items/uri.h"
 
 namespace {
 
 bool has_line_break_or_tab(const char* text) {
     return strpbrk(text, "\t\r\n") != nullptr;
+}
+
+bool is_control(char c) {
+    auto u = static_cast<unsigned char>(c);
+    return u < 0x20 || u == 0x7f;
 }
 
 // Creates each missing directory of path's parent, mode 0700.
@@ -106,6 +112,15 @@ void report_write_failure(const std::string& path) {
     errno = 0;
 }
 
+// The display a bookmark is stored with: shown on the bookmarks page and
+// so free of control characters, whatever a server put in it.
+std::string stored_display(const Item& item) {
+    std::string display = item.display && *item.display ? item.display : item_uri(item);
+    for (char& c : display)
+        if (is_control(c)) c = ' ';
+    return display;
+}
+
 } // namespace
 
 std::string bookmarks_path() {
@@ -117,14 +132,15 @@ std::string bookmarks_path() {
 }
 
 std::string bookmark_line(const Item& item) {
-    if (!item.type || item.type == 'i' || !item.selector || !item.host || !item.port) return "";
+    // A '+' line stands for the item it mirrors: alone in the bookmarks it
+    // must open as that, not as a download.
+    const char type = effective_type(item);
+    if (!type || type == 'i' || !item.selector || !item.host || !item.port) return "";
     if (has_line_break_or_tab(item.selector) || has_line_break_or_tab(item.host) ||
-        has_line_break_or_tab(item.port) || strchr("\t\r\n", item.type))
+        has_line_break_or_tab(item.port) || strchr("\t\r\n", type))
         return "";
-    std::string line(1, item.type);
-    // A display text is only shown: a TAB or line end in it becomes a blank.
-    for (const char* p = item.display ? item.display : ""; *p; p++)
-        line += strchr("\t\r\n", *p) ? ' ' : *p;
+    std::string line(1, type);
+    line += stored_display(item);
     line += '\t';
     line += item.selector;
     line += '\t';
@@ -156,11 +172,13 @@ void add_bookmark(const Item& item) {
     }
     std::string record = line;
     if (read == Read::ok) {
+        ParsedLine mine;
+        parse_line(line, &mine);
         Lines lines = split_lines(text.get(), size);
         for (const std::string& l : lines.lines) {
             ParsedLine parsed;
             parse_line(l, &parsed);
-            if (parsed.item() && parsed.item()->type && same_item(*parsed.item(), item)) {
+            if (parsed.item() && parsed.item()->type && same_item(*parsed.item(), *mine.item())) {
                 show_status("Already in the bookmarks");
                 return;
             }
@@ -195,7 +213,7 @@ void add_bookmark(const Item& item) {
         report_write_failure(path);
         return;
     }
-    show_status("Bookmarked \"%s\"", item.display ? item.display : "");
+    show_status("Bookmarked \"%s\"", stored_display(item).c_str());
 }
 
 bool load_bookmarks(Item* page) {

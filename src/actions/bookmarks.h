@@ -12,8 +12,10 @@ struct Item;
 std::string bookmarks_path();
 
 // The menu line for item: type and display, TAB, selector, TAB, host, TAB,
-// port, CR LF. Empty when the item cannot be written as one line (no
-// fields, an information line, or a TAB or line end inside a field).
+// port, CR LF. A '+' item has the type it mirrors; an item without a
+// display text has its URI as display; control characters in the display
+// become blanks. Empty when the item cannot be written as one line (no
+// fields, an information line, or a TAB or line end in another field).
 std::string bookmark_line(const Item& item);
 
 // Appends the item's line with one write to the file opened for appending

@@ -83,6 +83,16 @@ TEST_F(BookmarksTest, LinesAreWhatAServerWouldSend) {
     unsplit.display = "no fields";
     EXPECT_EQ(bookmark_line(unsplit), "");
 
+    // What a server sends is stored shown-safe: no control character in a
+    // display, a URI where there is no display, a mirror as what it mirrors.
+    EXPECT_EQ(bookmark_line(make_item('1', "\x1b]52;c;SGk=\x07\x1b[2J\x7f", "/\x1b", "h", "70")),
+              "1 ]52;c;SGk=  [2J \t/\x1b\th\t70\r\n");
+    EXPECT_EQ(bookmark_line(make_item('1', "", "", "h", "7070")),
+              "1gopher://h:7070/1\t\th\t7070\r\n");
+    Item mirror = make_item('+', "Mirror", "/m", "h2", "70");
+    mirror.mirror_type = '1';
+    EXPECT_EQ(bookmark_line(mirror), "1Mirror\t/m\th2\t70\r\n");
+
     unsetenv("XDG_DATA_HOME");
     setenv("XDG_DATA_HOME", "relative/is/ignored", 1);
     const char* home = getenv("HOME");
