@@ -32,6 +32,10 @@ class CommandsTest : public InteractiveTest {
         o.env["XDG_DATA_HOME"] = dir_.file("data");
         return InteractiveTest::start(path, o);
     }
+    void write_bookmarks(const std::string& text) const {
+        fs::create_directories(dir_.file("data/tolm"));
+        write_file(dir_.file("data/tolm/bookmarks"), text);
+    }
 
     TempDir dir_{"/tmp/e2e-cmd-"};
 };
@@ -134,6 +138,48 @@ TEST_F(CommandsTest, BookmarksAreAddedBrowsedAndRemoved) {
     // Back to the page where B was pressed, as it was left.
     s.keys("h");
     ASSERT_SCREEN(s, s.highlight_is(1, row_of('0', "Text")) && s.status() == bar("/1/m"));
+    EXPECT_TRUE(s.quits());
+}
+
+// The bookmarks page is one page, read again each time it is asked for
+// (on a page, on one opened from it, on itself) and leading back where it
+// did: with a file of a megabyte, ten more rounds of that leave the peak
+// memory where two rounds put it.
+TEST_F(CommandsTest, BookmarksPageAskedForAgainIsReadAgainNotCopied) {
+    std::string entries;
+    for (int i = 0; entries.size() < (size_t{1} << 20); ++i)
+        entries += line('0', "Entry " + std::to_string(i), "/e" + std::to_string(i));
+    write_bookmarks(line('1', "Sub", "/sub") + entries);
+    server_.on("/m", Script::send(line('0', "Text", "/t") + ".\r\n"));
+    server_.on("/sub", Script::send(line('0', "Inside", "/in") + ".\r\n"));
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")));
+    int rounds = 0;
+    auto round = [&] {
+        s.keys("Bl");
+        ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Inside")));
+        const std::string name = "Sub " + std::to_string(++rounds);
+        write_bookmarks(line('1', name, "/sub") + entries);
+        s.keys("B");
+        ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', name)));
+        s.keys("jB");
+        ASSERT_SCREEN(s, s.redrawn() && s.highlight_is(1, row_of('0', "Entry 0")));
+        s.keys("kh");
+        ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")) && s.status() == bar("/1/m"));
+    };
+    for (int i = 0; i < 2; ++i)
+        ASSERT_NO_FATAL_FAILURE(round());
+    const long after_two = peak_memory_kib(s.run().pid());
+    for (int i = 0; i < 10; ++i)
+        ASSERT_NO_FATAL_FAILURE(round());
+#if defined(__SANITIZE_ADDRESS__)
+    const bool measured = false; // the sanitizer's shadow memory counts as the program's
+#else
+    const bool measured = after_two >= 0;
+#endif
+    if (measured) {
+        EXPECT_LT(peak_memory_kib(s.run().pid()) - after_two, 1024);
+    }
     EXPECT_TRUE(s.quits());
 }
 
