@@ -14,6 +14,7 @@
 #include "driver/signals.h"
 #include "driver/state.h"
 #include "items/item.h"
+#include "items/uri.h"
 #include "transport/transport.h"
 #include "ui/keys.h"
 #include "ui/page.h"
@@ -61,7 +62,9 @@ void page_text(const char* text) {
 }
 
 Item* yank_page(Item* page) {
-    yank_uri(*page);
+    // A page without a host (the bookmarks page) has no URI: an empty one
+    // would only wipe what the clipboard held.
+    if (!item_uri(*page).empty()) yank_uri(*page);
     return nullptr;
 }
 

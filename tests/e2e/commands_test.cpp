@@ -30,6 +30,8 @@ class CommandsTest : public InteractiveTest {
     Session& start(const std::string& path) {
         RunOptions o;
         o.env["XDG_DATA_HOME"] = dir_.file("data");
+        // A clipboard program of the test's own, should one be run.
+        o.env["PATH"] = dir_.path() + ":/usr/bin:/bin";
         return InteractiveTest::start(path, o);
     }
     void write_bookmarks(const std::string& text) const {
@@ -139,6 +141,26 @@ TEST_F(CommandsTest, BookmarksAreAddedBrowsedAndRemoved) {
     s.keys("h");
     ASSERT_SCREEN(s, s.highlight_is(1, row_of('0', "Text")) && s.status() == bar("/1/m"));
     EXPECT_TRUE(s.quits());
+}
+
+// The bookmarks page has no URI: 'Y' there runs no clipboard program,
+// which 'Y' on a page with one does.
+TEST_F(CommandsTest, YankOnTheBookmarksPageHandsOverNothing) {
+    write_script(dir_.file("xclip"), "cat > '" + dir_.file("clip") + "'\n");
+    write_bookmarks(line('0', "Kept", "/k"));
+    server_.on("/m", Script::send(line('0', "Text", "/t") + ".\r\n"));
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")));
+    s.keys("B");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Kept")));
+    s.keys("Y");
+    ASSERT_TRUE(s.settle()) << s.dump();
+    EXPECT_FALSE(fs::exists(dir_.file("clip")));
+    EXPECT_EQ(s.status().find("Yanked"), std::string::npos) << s.dump();
+    s.keys("hY");
+    ASSERT_SCREEN(s, fs::exists(dir_.file("clip")) && s.status().rfind("Yanked", 0) == 0);
+    EXPECT_EQ(read_file(dir_.file("clip")), "gopher://127.0.0.1:" + port() + "/1/m");
+    EXPECT_TRUE(s.quits(" q"));
 }
 
 // The bookmarks page is one page, read again each time it is asked for
