@@ -1,7 +1,11 @@
 // Bookmarks: a gopher menu file of the user's, at
 // $XDG_DATA_HOME/tolm/bookmarks (by default ~/.local/share/tolm/bookmarks),
 // holding the lines a server would send for the items. Every change leaves
-// the old file or the new one whole, never a half-written one.
+// the old file or the new one whole, never a half-written one, and is made
+// under a lock that other runs of tolm honour. A symbolic link there stays
+// a link: the file it names is the one changed. Only a regular file of at
+// most 64 MiB is read; the file is read as a menu is, up to its first NUL,
+// and what follows a NUL is kept as it is.
 #pragma once
 
 #include <string>
@@ -12,14 +16,16 @@ struct Item;
 std::string bookmarks_path();
 
 // The menu line for item: type and display, TAB, selector, TAB, host, TAB,
-// port, CR LF. Empty when the item cannot be written as one line (no
-// fields, an information line, or a TAB or line end inside a field).
+// port, CR LF. A '+' item has the type it mirrors; an item without a
+// display text has its URI as display; control characters in the display
+// become blanks. Empty when the item cannot be written as one line (no
+// fields, an information line, or a TAB or line end in another field).
 std::string bookmark_line(const Item& item);
 
-// Appends the item's line with one write to the file opened for appending
-// (its directory made, mode 0700, when missing), unless a line for the same
-// type, selector, host and port is there. Confirms or reports through
-// show_status.
+// Adds the item's line unless a line for the same type, selector, host and
+// port is there: appended with one write (the directory made, mode 0700,
+// when missing), or, when the file holds a NUL, written before it through
+// a rewrite. Confirms or reports through show_status.
 void add_bookmark(const Item& item);
 
 // Reads the file into page->raw and parses it into page->dir (lines tolm
@@ -30,6 +36,7 @@ void add_bookmark(const Item& item);
 
 // Removes line number index of the file as it was read for the page, by
 // writing the new contents to a file in the same directory and renaming it
-// over the old one. Refuses (reported) when the file changed meanwhile.
-// Returns true when the file was rewritten.
+// over the old one. Refuses (reported) when the lines up to that one
+// changed meanwhile; lines added after them since stay. Returns true when
+// the file was rewritten.
 [[nodiscard]] bool remove_bookmark(const Item& page, size_t index);

@@ -12,6 +12,7 @@
 #include "driver/process/state.h"
 #include "items/item.h"
 #include "items/uri.h"
+#include "ui/keys.h"
 #include "ui/page.h"
 #include "ui/status.h"
 #include "ui/term.h"
@@ -28,13 +29,20 @@ struct Detached {
 
 std::vector<std::unique_ptr<Detached>> detached;
 
+// The bookmarks page's menu before its last reload, when the page the
+// reload was asked on lay in it: the navigation still holds that page (as
+// the one it came from) until the bookmarks page is open. Released by the
+// next bookmarks command, when nothing holds it any more.
+Item retired_bookmarks;
+
 const char bookmarks_display[] = "Bookmarks";
 
-// Items outside the tree keep a parent that a release may free: they go
-// back to the page that stays instead.
+// Items outside the tree (and the help page) keep a parent that a release
+// may free: they go back to page instead.
 void reparent_detached(const Item* released, Item* page) {
     for (auto& d : detached)
         if (inside(d->item.parent, released)) d->item.parent = page;
+    if (inside(help_item.parent, released)) help_item.parent = page;
 }
 
 // The view after the page's menu was replaced: the highlight on the same
@@ -50,18 +58,36 @@ void keep_place(Dir& dir, uint64_t top, uint64_t cursor) {
     dir.top = place_resize(dir.count, last, top, dir.cursor);
 }
 
-// Moves a freshly fetched menu into page, releasing what page held.
-void replace_menu(Item* page, Item* fresh) {
+// Moves a freshly fetched menu into page, releasing what page held, or
+// moving it into keep when given.
+void replace_menu(Item* page, Item* fresh, Item* keep = nullptr) {
     uint64_t top = page->dir ? page->dir->top : 0;
     uint64_t cursor = page->dir ? page->dir->cursor : 0;
     reparent_detached(page, page);
     if (inside(displayed_page, page)) displayed_page = page;
     CText extra = std::move(fresh->extra);
+    if (keep) {
+        keep->raw = std::move(page->raw);
+        keep->dir = std::move(page->dir);
+    }
     release_item(page);
     page->raw = std::move(fresh->raw);
     page->dir = std::move(fresh->dir);
     page->extra = std::move(extra);
     keep_place(*page->dir, top, cursor);
+}
+
+void release_retired_bookmarks(Item* page) {
+    if (!retired_bookmarks.dir) return;
+    reparent_detached(&retired_bookmarks, page);
+    if (inside(displayed_page, &retired_bookmarks)) displayed_page = page;
+    release_item(&retired_bookmarks);
+}
+
+Detached* bookmarks_detached() {
+    for (auto& d : detached)
+        if (d->bookmarks) return d.get();
+    return nullptr;
 }
 
 } // namespace
@@ -102,6 +128,7 @@ bool reload_page(Item* page) {
     if (is_bookmarks_page(page)) {
         Item fresh;
         if (!load_bookmarks(&fresh)) return false;
+        release_retired_bookmarks(page);
         replace_menu(page, &fresh);
         return true;
     }
@@ -124,6 +151,26 @@ bool reload_page(Item* page) {
 }
 
 Item* bookmarks_page(Item* page) {
+    // One bookmarks page for the run, read again each time it is asked
+    // for: a copy a time would stay until the end of the run.
+    if (Detached* d = bookmarks_detached()) {
+        Item* marks = &d->item;
+        Item fresh;
+        if (!load_bookmarks(&fresh)) return nullptr;
+        release_retired_bookmarks(marks);
+        if (page == marks || inside(page, marks)) {
+            // Back up to the bookmarks page, which keeps the parent it has:
+            // a page in its own menu as its parent would leave no way back.
+            replace_menu(marks, &fresh, page == marks ? nullptr : &retired_bookmarks);
+            return marks;
+        }
+        // What was opened from the old menu goes back to where the page
+        // was opened from, not to the page, which is about to be its child.
+        reparent_detached(marks, marks->parent);
+        marks->parent = page;
+        replace_menu(marks, &fresh);
+        return marks;
+    }
     auto d = std::make_unique<Detached>();
     if (!load_bookmarks(&d->item)) return nullptr;
     d->bookmarks = true;
@@ -147,6 +194,7 @@ bool is_bookmarks_page(const Item* item) {
 
 Item* remove_highlighted_bookmark(Item* page) {
     if (!is_bookmarks_page(page) || !page->dir) return nullptr;
+    release_retired_bookmarks(page);
     if (!remove_bookmark(*page, page->dir->cursor)) return nullptr;
     Item fresh;
     if (load_bookmarks(&fresh)) {
@@ -162,6 +210,7 @@ Item* remove_highlighted_bookmark(Item* page) {
 }
 
 void release_detached_items() {
+    release_item(&retired_bookmarks);
     for (auto& d : detached)
         release_item(&d->item);
     detached.clear();

@@ -17,7 +17,10 @@ Item* go_to_url(Item* page);
 // the page stays as it was. Returns true when the page was replaced.
 [[nodiscard]] bool reload_page(Item* page);
 
-// The bookmarks as a page whose parent is page; nullptr after reporting.
+// The bookmarks page, read from the file again: one page for the run.
+// Its parent becomes page, unless page is the bookmarks page or was
+// opened from it: then it keeps the parent it has. nullptr after reporting
+// (the page then stays as it was).
 Item* bookmarks_page(Item* page);
 
 // Whether item is a bookmarks page.

@@ -17,6 +17,7 @@
 #include "driver/process/state.h"
 #include "driver/process/wait.h"
 #include "items/item.h"
+#include "items/uri.h"
 #include "transport/transport.h"
 #include "ui/keys.h"
 #include "ui/page.h"
@@ -75,7 +76,9 @@ void page_text(const char* text) {
 }
 
 Item* yank_page(Item* page) {
-    yank_uri(*page);
+    // A page without a host (the bookmarks page) has no URI: an empty one
+    // would only wipe what the clipboard held.
+    if (!item_uri(*page).empty()) yank_uri(*page);
     return nullptr;
 }
 

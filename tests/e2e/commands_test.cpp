@@ -30,7 +30,13 @@ class CommandsTest : public InteractiveTest {
     Session& start(const std::string& path) {
         RunOptions o;
         o.env["XDG_DATA_HOME"] = dir_.file("data");
+        // A clipboard program of the test's own, should one be run.
+        o.env["PATH"] = dir_.path() + ":/usr/bin:/bin";
         return InteractiveTest::start(path, o);
+    }
+    void write_bookmarks(const std::string& text) const {
+        fs::create_directories(dir_.file("data/tolm"));
+        write_file(dir_.file("data/tolm/bookmarks"), text);
     }
 
     TempDir dir_{"/tmp/e2e-cmd-"};
@@ -134,6 +140,68 @@ TEST_F(CommandsTest, BookmarksAreAddedBrowsedAndRemoved) {
     // Back to the page where v was pressed, as it was left.
     s.keys("h");
     ASSERT_SCREEN(s, s.highlight_is(1, row_of('0', "Text")) && s.status() == bar("/1/m"));
+    EXPECT_TRUE(s.quits());
+}
+
+// The bookmarks page has no URI: 'Y' there runs no clipboard program,
+// which 'Y' on a page with one does.
+TEST_F(CommandsTest, YankOnTheBookmarksPageHandsOverNothing) {
+    write_script(dir_.file("xclip"), "cat > '" + dir_.file("clip") + "'\n");
+    write_bookmarks(line('0', "Kept", "/k"));
+    server_.on("/m", Script::send(line('0', "Text", "/t") + ".\r\n"));
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")));
+    s.keys("v");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Kept")));
+    s.keys("Y");
+    ASSERT_TRUE(s.settle()) << s.dump();
+    EXPECT_FALSE(fs::exists(dir_.file("clip")));
+    EXPECT_EQ(s.status().find("Yanked"), std::string::npos) << s.dump();
+    s.keys("hY");
+    ASSERT_SCREEN(s, fs::exists(dir_.file("clip")) && s.status().rfind("Yanked", 0) == 0);
+    EXPECT_EQ(read_file(dir_.file("clip")), "gopher://127.0.0.1:" + port() + "/1/m");
+    EXPECT_TRUE(s.quits(" q"));
+}
+
+// The bookmarks page is one page, read again each time it is asked for
+// (on a page, on one opened from it, on itself) and leading back where it
+// did: with a file of a megabyte, ten more rounds of that leave the peak
+// memory where two rounds put it.
+TEST_F(CommandsTest, BookmarksPageAskedForAgainIsReadAgainNotCopied) {
+    std::string entries;
+    for (int i = 0; entries.size() < (size_t{1} << 20); ++i)
+        entries += line('0', "Entry " + std::to_string(i), "/e" + std::to_string(i));
+    write_bookmarks(line('1', "Sub", "/sub") + entries);
+    server_.on("/m", Script::send(line('0', "Text", "/t") + ".\r\n"));
+    server_.on("/sub", Script::send(line('0', "Inside", "/in") + ".\r\n"));
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")));
+    int rounds = 0;
+    auto round = [&] {
+        s.keys("vl");
+        ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Inside")));
+        const std::string name = "Sub " + std::to_string(++rounds);
+        write_bookmarks(line('1', name, "/sub") + entries);
+        s.keys("v");
+        ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', name)));
+        s.keys("jv");
+        ASSERT_SCREEN(s, s.redrawn() && s.highlight_is(1, row_of('0', "Entry 0")));
+        s.keys("kh");
+        ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")) && s.status() == bar("/1/m"));
+    };
+    for (int i = 0; i < 2; ++i)
+        ASSERT_NO_FATAL_FAILURE(round());
+    const long after_two = peak_memory_kib(s.run().pid());
+    for (int i = 0; i < 10; ++i)
+        ASSERT_NO_FATAL_FAILURE(round());
+#if defined(__SANITIZE_ADDRESS__)
+    const bool measured = false; // the sanitizer's shadow memory counts as the program's
+#else
+    const bool measured = after_two >= 0;
+#endif
+    if (measured) {
+        EXPECT_LT(peak_memory_kib(s.run().pid()) - after_two, 1024);
+    }
     EXPECT_TRUE(s.quits());
 }
 

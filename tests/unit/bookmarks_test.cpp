@@ -2,13 +2,19 @@
 // rename, and that no moment of a change leaves a broken file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
+#include <set>
 #include <sstream>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -83,6 +89,16 @@ TEST_F(BookmarksTest, LinesAreWhatAServerWouldSend) {
     unsplit.display = "no fields";
     EXPECT_EQ(bookmark_line(unsplit), "");
 
+    // What a server sends is stored shown-safe: no control character in a
+    // display, a URI where there is no display, a mirror as what it mirrors.
+    EXPECT_EQ(bookmark_line(make_item('1', "\x1b]52;c;SGk=\x07\x1b[2J\x7f", "/\x1b", "h", "70")),
+              "1 ]52;c;SGk=  [2J \t/\x1b\th\t70\r\n");
+    EXPECT_EQ(bookmark_line(make_item('1', "", "", "h", "7070")),
+              "1gopher://h:7070/1\t\th\t7070\r\n");
+    Item mirror = make_item('+', "Mirror", "/m", "h2", "70");
+    mirror.mirror_type = '1';
+    EXPECT_EQ(bookmark_line(mirror), "1Mirror\t/m\th2\t70\r\n");
+
     unsetenv("XDG_DATA_HOME");
     setenv("XDG_DATA_HOME", "relative/is/ignored", 1);
     const char* home = getenv("HOME");
@@ -133,8 +149,67 @@ TEST_F(BookmarksTest, LoadAndRemoveByRename) {
     ASSERT_TRUE(load_bookmarks(&page));
     ASSERT_TRUE(remove_bookmark(page, 0));
     EXPECT_EQ(contents(), b + "tail without end");
-    EXPECT_EQ(fs::directory_iterator(dir_ + "/data/tolm")->path().filename(), "bookmarks")
-        << "a temporary file stayed behind";
+    for (const auto& e : fs::directory_iterator(dir_ + "/data/tolm"))
+        EXPECT_TRUE(e.path().filename() == "bookmarks" || e.path().filename() == "bookmarks.lock")
+            << e.path() << " stayed behind";
+}
+
+// A line a NUL hides is no line for any step: no complaint per line, the
+// new bookmark lands where the page shows it, and what follows the NUL
+// stays as it was.
+TEST_F(BookmarksTest, NulInAHandEditedFile) {
+    const std::string a = "1A\t/a\th\t70\r\n", hidden = std::string("junk\0more\r\n", 11);
+    const std::string b = "1B\t/b\th\t70\r\n", c = "0C\t/c\th\t70\r\n";
+    write(a + hidden + b);
+    add_bookmark(make_item('0', "C", "/c", "h", "70"));
+    EXPECT_EQ(contents(), a + c + hidden + b);
+    Item page;
+    page.type = '1';
+    ASSERT_TRUE(load_bookmarks(&page));
+    ASSERT_EQ(page.dir->count, 2u);
+    EXPECT_STREQ(page.dir->items[1].display, "C");
+    ASSERT_TRUE(remove_bookmark(page, 0));
+    EXPECT_EQ(contents(), c + hidden + b);
+    EXPECT_EQ(status_.messages(), std::vector<std::string>{"Bookmarked \"C\""});
+}
+
+// The link stays; the file it names (relative to the link) is replaced.
+TEST_F(BookmarksTest, SymlinkedFileStaysALink) {
+    fs::create_directories(dir_ + "/real");
+    write("1A\t/a\th\t70\r\n1B\t/b\th\t70\r\n");
+    fs::rename(file(), dir_ + "/real/marks");
+    fs::create_symlink("../../real/marks", file());
+    Item page;
+    page.type = '1';
+    ASSERT_TRUE(load_bookmarks(&page));
+    ASSERT_TRUE(remove_bookmark(page, 0));
+    EXPECT_TRUE(fs::is_symlink(file()));
+    EXPECT_EQ(contents(), "1B\t/b\th\t70\r\n");
+}
+
+// A FIFO would hold the open, /dev/zero fill memory: one message each, at
+// once, and no lock file made in /dev; a file over 64 MiB is not read.
+TEST_F(BookmarksTest, OnlyARegularFileIsRead) {
+    alarm(20); // a hang ends the test process, failing it
+    fs::create_directories(dir_ + "/data/tolm");
+    ASSERT_EQ(mkfifo(file().c_str(), 0600), 0);
+    std::vector<std::string> expected;
+    for (const std::string& named : {file(), std::string("/dev/zero")}) {
+        if (named != file()) fs::remove(file()), fs::create_symlink(named, file());
+        Item page;
+        EXPECT_FALSE(load_bookmarks(&page));
+        add_bookmark(make_item('1', "A", "/a", "h", "70"));
+        expected.insert(expected.end(), 2, "Bookmarks " + named + " is not a regular file");
+    }
+    EXPECT_FALSE(fs::exists("/dev/zero.lock"));
+    fs::remove(file());
+    std::ofstream(file()).close();
+    fs::resize_file(file(), (std::uintmax_t{64} << 20) + 1);
+    Item page;
+    EXPECT_FALSE(load_bookmarks(&page));
+    alarm(0);
+    expected.push_back("Bookmarks " + file() + " is larger than 64 MiB");
+    EXPECT_EQ(status_.messages(), expected);
 }
 
 TEST_F(BookmarksTest, NoFileIsAMessage) {
@@ -178,6 +253,83 @@ TEST_F(BookmarksTest, KilledAtAnyMomentLeavesAWholeFile) {
             << "broken file:\n"
             << now.substr(now.size() > 200 ? now.size() - 200 : 0);
     }
+}
+
+// Two runs changing the file at once, each going on while the other does:
+// one removing the first line, two adding lines of their own and lines
+// both add. Every addition stays, once; only the removed lines go. And a
+// run that holds the lock for good holds no other up for good.
+TEST_F(BookmarksTest, TwoRunsAtOnceLoseNothingAndNeverWaitForever) {
+    auto line = [](const std::string& name) { return "0" + name + "\t/" + name + "\th\t70\r\n"; };
+    std::string base;
+    for (int i = 0; i < 150; ++i)
+        base += line("Base" + std::to_string(i));
+    write(base);
+    // Each pipe reads as ended once the processes writing it are gone.
+    int adding[2], removing[2];
+    ASSERT_EQ(pipe(adding), 0);
+    ASSERT_EQ(pipe(removing), 0);
+    // A child doing step until it has done least and the others ended, or
+    // most; its exit status is how many it did.
+    auto run = [](int* own, int* other, int least, int most, auto step) -> pid_t {
+        pid_t pid = fork();
+        if (pid != 0) return pid;
+        close(own[0]);
+        close(other[1]);
+        int done = 0;
+        for (pollfd p{other[0], POLLIN, 0}; done < most && (done < least || poll(&p, 1, 0) == 0);
+             done += step(done)) {
+        }
+        _exit(done);
+    };
+    auto add = [](const std::string& name) {
+        add_bookmark(make_item('0', name.c_str(), ("/" + name).c_str(), "h", "70"));
+    };
+    std::vector<pid_t> pids{run(removing, adding, 20, 120, [](int) {
+        Item page;
+        return load_bookmarks(&page) && remove_bookmark(page, 0) ? 1 : 0;
+    })};
+    for (std::string own : {"one", "two"}) {
+        pids.push_back(run(adding, removing, 50, 250, [&](int i) {
+            add("both" + std::to_string(i));
+            add(own + std::to_string(i));
+            return 1;
+        }));
+    }
+    for (int fd : {adding[0], adding[1], removing[0], removing[1]})
+        close(fd);
+    std::vector<int> done;
+    for (pid_t pid : pids) {
+        int st = 0;
+        ASSERT_EQ(waitpid(pid, &st, 0), pid);
+        done.push_back(WIFEXITED(st) ? WEXITSTATUS(st) : -1);
+    }
+    ASSERT_GE(done[0], 20);
+    std::multiset<std::string> expected, lines;
+    for (int i = 0; i < 250; ++i) {
+        const std::string n = std::to_string(i);
+        if (i >= done[0] && i < 150) expected.insert(line("Base" + n));
+        if (i < std::max(done[1], done[2])) expected.insert(line("both" + n));
+        if (i < done[1]) expected.insert(line("one" + n));
+        if (i < done[2]) expected.insert(line("two" + n));
+    }
+    std::stringstream now(contents());
+    for (std::string l; std::getline(now, l);)
+        lines.insert(l + "\n");
+    EXPECT_TRUE(lines == expected) << "lines lost or doubled";
+
+    // A lock held elsewhere for good is waited for a bounded time, then
+    // reported; the file stays as it was.
+    const std::string before = contents();
+    int fd = open((file() + ".lock").c_str(), O_RDWR);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    alarm(20); // a hang ends the test process, failing it
+    add_bookmark(make_item('1', "B", "/b", "h", "70"));
+    alarm(0);
+    close(fd);
+    EXPECT_EQ(contents(), before);
+    EXPECT_EQ(status_.messages().back(),
+              "Can't lock bookmarks " + file() + ".lock: another tolm holds it");
 }
 
 } // namespace
