@@ -95,6 +95,10 @@ void plumb(const char* program, const char* argument) {
 void yank_uri(const Item& item) {
     // The whole URI: a cut one pasted later would name another item.
     const std::string uri = item_uri(item);
+    // An item without a URI (a line without fields, the bookmarks page)
+    // yanks nothing, as 'u' shows nothing: an empty text would only wipe
+    // what the clipboard held.
+    if (uri.empty()) return;
     int data[2];
     if (pipe(data) < 0) {
         show_status("URI not %s\n", "Yanked");

@@ -12,5 +12,6 @@ inline constexpr const char* plumber_program = "xdg-open";
 void plumb(const char* program, const char* argument);
 
 // Pipes the item's whole URI into "xclip" and confirms with "Yanked", or
-// reports "URI not Yanked" when the program could not run or failed.
+// reports "URI not Yanked" when the program could not run or failed. An
+// item without a URI yanks nothing, silently.
 void yank_uri(const Item& item);

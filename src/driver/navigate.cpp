@@ -17,7 +17,6 @@
 #include "driver/process/state.h"
 #include "driver/process/wait.h"
 #include "items/item.h"
-#include "items/uri.h"
 #include "transport/transport.h"
 #include "ui/keys.h"
 #include "ui/page.h"
@@ -76,9 +75,7 @@ void page_text(const char* text) {
 }
 
 Item* yank_page(Item* page) {
-    // A page without a host (the bookmarks page) has no URI: an empty one
-    // would only wipe what the clipboard held.
-    if (!item_uri(*page).empty()) yank_uri(*page);
+    yank_uri(*page);
     return nullptr;
 }
 

@@ -143,17 +143,18 @@ TEST_F(CommandsTest, BookmarksAreAddedBrowsedAndRemoved) {
     EXPECT_TRUE(s.quits());
 }
 
-// The bookmarks page has no URI: 'Y' there runs no clipboard program,
-// which 'Y' on a page with one does.
+// The bookmarks page and a line without fields have no URI: 'Y' and 'y'
+// there run no clipboard program, which 'Y' on a page with one does.
 TEST_F(CommandsTest, YankOnTheBookmarksPageHandsOverNothing) {
     write_script(dir_.file("xclip"), "cat > '" + dir_.file("clip") + "'\n");
-    write_bookmarks(line('0', "Kept", "/k"));
+    write_bookmarks("my note\r\n" + line('0', "Kept", "/k"));
     server_.on("/m", Script::send(line('0', "Text", "/t") + ".\r\n"));
     Session& s = start("/1/m");
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")));
     s.keys("v");
-    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Kept")));
-    s.keys("Y");
+    ASSERT_SCREEN(s, s.highlight_is(0, " ? + my note"));
+    // Nor does 'y' on a line without fields.
+    s.keys("Yy");
     ASSERT_TRUE(s.settle()) << s.dump();
     EXPECT_FALSE(fs::exists(dir_.file("clip")));
     EXPECT_EQ(s.status().find("Yanked"), std::string::npos) << s.dump();
