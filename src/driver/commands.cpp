@@ -45,6 +45,13 @@ void reparent_detached(const Item* released, Item* page) {
     if (inside(help_item.parent, released)) help_item.parent = page;
 }
 
+// Before tree's menu is released: what points into it from outside (the
+// items owned here, the help page, the page last drawn) goes to heir.
+void let_go_of(const Item* tree, Item* heir) {
+    reparent_detached(tree, heir);
+    forget_displayed_inside(tree, heir);
+}
+
 // The view after the page's menu was replaced: the highlight on the same
 // line number while it exists, the view placed as after a resize.
 void keep_place(Dir& dir, uint64_t top, uint64_t cursor) {
@@ -63,8 +70,7 @@ void keep_place(Dir& dir, uint64_t top, uint64_t cursor) {
 void replace_menu(Item* page, Item* fresh, Item* keep = nullptr) {
     uint64_t top = page->dir ? page->dir->top : 0;
     uint64_t cursor = page->dir ? page->dir->cursor : 0;
-    reparent_detached(page, page);
-    if (inside(displayed_page, page)) displayed_page = page;
+    let_go_of(page, page);
     CText extra = std::move(fresh->extra);
     if (keep) {
         keep->raw = std::move(page->raw);
@@ -79,8 +85,7 @@ void replace_menu(Item* page, Item* fresh, Item* keep = nullptr) {
 
 void release_retired_bookmarks(Item* page) {
     if (!retired_bookmarks.dir) return;
-    reparent_detached(&retired_bookmarks, page);
-    if (inside(displayed_page, &retired_bookmarks)) displayed_page = page;
+    let_go_of(&retired_bookmarks, page);
     release_item(&retired_bookmarks);
 }
 
@@ -92,16 +97,9 @@ Detached* bookmarks_detached() {
 
 } // namespace
 
-void adopt_detached(Item* page) {
-    reparent_detached(page, page);
-}
-
-bool inside(const Item* item, const Item* tree) {
-    if (!item || !tree->dir) return false;
-    const Dir& dir = *tree->dir;
-    for (uint64_t i = 0; i < dir.count; i++)
-        if (item == &dir.items[i] || inside(item, &dir.items[i])) return true;
-    return false;
+void release_results(Item* page) {
+    let_go_of(page, page);
+    release_item(page);
 }
 
 Item* go_to_url(Item* page) {
@@ -203,8 +201,7 @@ Item* remove_highlighted_bookmark(Item* page) {
         return nullptr;
     }
     // The last one went (said by the load): nothing is left to browse.
-    reparent_detached(page, page->parent);
-    if (inside(displayed_page, page)) displayed_page = page;
+    let_go_of(page, page->parent);
     release_item(page);
     return page->parent;
 }

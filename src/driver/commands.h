@@ -31,12 +31,10 @@ bool is_bookmarks_page(const Item* item);
 // is left (the page's parent), else nullptr: stay on the page.
 Item* remove_highlighted_bookmark(Item* page);
 
-// Whether item lies in the tree below tree (tree itself excluded).
-bool inside(const Item* item, const Item* tree);
-
-// Before page's menu is released: the items owned here that were opened
-// from inside it are given page as their parent.
-void adopt_detached(Item* page);
+// Releases page's response and menu (release_item), after giving what
+// points into them from outside (the items owned here, the help page, the
+// page last drawn) page itself instead.
+void release_results(Item* page);
 
 // Releases the items owned here (removing their files in the temporary
 // directory); for the exit clean-up.

@@ -139,9 +139,7 @@ Next search(Item* current, Item*& previous) {
     if (fresh) {
         if (inside(previous, current))
             previous = current->parent != current ? current->parent : nullptr;
-        if (inside(displayed_page, current)) displayed_page = nullptr;
-        adopt_detached(current);
-        release_item(current);
+        release_results(current);
         current->extra = std::move(request);
     }
     if (current->dir) return Next::browse;

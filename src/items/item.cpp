@@ -70,6 +70,14 @@ void release_item(Item* item) {
     if (large) give_back_memory();
 }
 
+bool inside(const Item* item, const Item* tree) {
+    if (!item || !tree->dir) return false;
+    const Dir& dir = *tree->dir;
+    for (uint64_t i = 0; i < dir.count; i++)
+        if (item == &dir.items[i] || inside(item, &dir.items[i])) return true;
+    return false;
+}
+
 const char* type_tag(int type) {
     switch (static_cast<unsigned char>(type)) {
     case '0':

@@ -72,6 +72,10 @@ const char* link_url(const char* selector);
 // forked child. The record itself stays. nullptr is ignored.
 void release_item(Item* item);
 
+// Whether item lies in the tree below tree (tree itself excluded); false
+// for nullptr.
+[[nodiscard]] bool inside(const Item* item, const Item* tree);
+
 // Four-character label of an item type, e.g. "Txt+", "Dir+", "   |": a
 // constant text, never freed.
 const char* type_tag(int type);

@@ -9,7 +9,14 @@
 #include "ui/status.h"
 #include "ui/term.h"
 
+namespace {
+// The menu page last drawn; redrawn on resize. Never owns.
 Item* displayed_page = nullptr;
+} // namespace
+
+void forget_displayed_inside(const Item* tree, Item* heir) {
+    if (inside(displayed_page, tree)) displayed_page = heir;
+}
 
 namespace {
 

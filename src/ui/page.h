@@ -6,12 +6,13 @@
 
 struct Item;
 
-// The menu page last drawn; redrawn on resize. Never owns.
-extern Item* displayed_page;
+// Before tree's menu is released: a page drawn from inside it is no
+// longer redrawn; heir (maybe nullptr) is the displayed page instead.
+void forget_displayed_inside(const Item* tree, Item* heir);
 
 // Clears the screen and draws a menu page (types '1', '7', '+'; others
 // are ignored): its rows from top, the highlight, the status bar. The
-// page becomes displayed_page.
+// page becomes the displayed page, drawn again after a resize.
 void draw_page(Item* page);
 // The next draw_page shows text (static, not copied) on the status row in
 // place of the status bar, once.
