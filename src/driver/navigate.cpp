@@ -27,6 +27,14 @@
 
 namespace {
 
+// The resize hook: the page first, then what is drawn over it, a prompt
+// being answered and the progress of a fetch that runs.
+void on_resize(int) {
+    redraw_resized_page();
+    redraw_prompt();
+    redraw_fetch_progress();
+}
+
 // After a stop the terminal may have been used by the shell and resized:
 // raw modes again and a redraw, as after the pager.
 void resume() {

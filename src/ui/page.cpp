@@ -5,7 +5,6 @@
 
 #include "items/item.h"
 #include "ui/fitted.h"
-#include "ui/progress.h"
 #include "ui/status.h"
 #include "ui/term.h"
 
@@ -219,7 +218,7 @@ uint64_t place_resize(uint64_t count, uint64_t last, uint64_t top, uint64_t curs
     return top;
 }
 
-void on_resize(int) {
+void redraw_resized_page() {
     term_reload();
     if (term_lines() >= 3) put_cap(Cap::scroll_region, 0, term_lines() - 2);
     Item* page = displayed_page;
@@ -228,6 +227,4 @@ void on_resize(int) {
         dir.top = place_resize(dir.count, static_cast<uint64_t>(last_row()), dir.top, dir.cursor);
         draw_page(page);
     }
-    redraw_prompt();
-    redraw_fetch_progress();
 }

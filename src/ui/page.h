@@ -34,10 +34,10 @@ void move_cursor(Item* page, Direction direction);
 // Jumps to line, clamped to the menu (place_jump), and draws the page
 // again unless nothing moved.
 void jump_to(Item* page, int64_t line, Jump jump);
-// The resize hook: loads the terminal's new size, sets the scroll region,
-// places (place_resize) and draws displayed_page again, then the prompt
-// being answered, if any, and the progress of a fetch that runs.
-void on_resize(int sig);
+// After a resize: loads the terminal's new size, sets the scroll region,
+// places (place_resize) and draws the displayed page again. The prompt
+// and the fetch progress are drawn again by the caller, over it.
+void redraw_resized_page();
 
 // What a one-line move changed, for the drawing.
 enum class Moved {
