@@ -2,8 +2,6 @@
 
 #include <string_view>
 
-#include "ui/keys.h"
-
 namespace {
 
 constexpr unsigned char esc = 27;
@@ -12,7 +10,7 @@ constexpr unsigned char esc = 27;
 
 Command KeyDecoder::feed(unsigned char c) {
     if (length_ == 0 && c != esc) {
-        for (const KeyBinding& b : key_table)
+        for (const KeyBinding& b : keys_)
             for (const Key& k : b.keys)
                 if (k.bytes && k.bytes[0] == static_cast<char>(c) && !k.bytes[1]) return b.command;
         return Command::none;
@@ -22,7 +20,7 @@ Command KeyDecoder::feed(unsigned char c) {
     typed_[length_++] = static_cast<char>(c);
     const std::string_view typed(typed_, length_);
     bool continues = false;
-    for (const KeyBinding& b : key_table) {
+    for (const KeyBinding& b : keys_) {
         for (const Key& k : b.keys) {
             if (!k.bytes) continue;
             if (typed == k.bytes) {

@@ -11,6 +11,7 @@
 #include "items/item.h"
 #include "items/uri.h"
 #include "ui/fitted.h"
+#include "ui/keydecode.h"
 #include "ui/page.h"
 #include "ui/status.h"
 #include "ui/term.h"
@@ -376,7 +377,7 @@ void set_command_hook(Command command, CommandHook hook) {
 Item* browse_page(Item* page) {
     if (!page || !page->dir) return nullptr;
     Browse run{page, term_lines() > 3 ? term_lines() - 2 : 1, nullptr, Command::none};
-    KeyDecoder keys;
+    KeyDecoder keys{key_table};
     for (;;) {
         int c = read_key();
         // End of input or a read error on the terminal: nothing more will

@@ -6,40 +6,9 @@
 #include <cstddef>
 #include <span>
 
-#include "ui/keydecode.h"
+#include "ui/bindings.h"
 
 struct Item;
-struct Browse;  // one run of browse_page on a page
-struct Outcome; // what a command tells the key loop
-
-// Whether the help line names a key; the manual page names every key.
-enum class Named { in_help, in_manual_only };
-
-// The most keys one command has.
-inline constexpr size_t max_keys = 4;
-
-struct Key {
-    // One byte other than ESC, or an escape sequence written in its "ESC ["
-    // form (the decoder reads "ESC O" alike); nullptr marks an unused slot.
-    const char* bytes = nullptr;
-    // As the help line and the manual page name it: "'j'", "Down", "^D".
-    const char* name = nullptr;
-    Named named = Named::in_help;
-};
-
-// The help page: "Commands:" and a line per command of the first part,
-// then, after a blank line, a line per command appended since.
-enum class HelpPart { first, appended };
-
-struct KeyBinding {
-    Command command;
-    Key keys[max_keys];
-    // The help line is the names of the keys named in help, ", " between
-    // them, then ": " and this text.
-    const char* help;
-    HelpPart part;
-    Outcome (*run)(Browse& browse);
-};
 
 // Every command, in the order of the help page.
 extern const std::span<const KeyBinding> key_table;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "ui/keydecode.h"
+#include "ui/keys.h"
 #include "ui/page.h"
 #include "ui/status.h"
 
@@ -21,7 +22,7 @@ struct Progress {
     long long drawn_ns = 0;
     // The cancel keys are those of the key table; the keys kept are
     // decoded again by the page's own loop.
-    KeyDecoder keys;
+    KeyDecoder keys{key_table};
 } fetch;
 
 void draw() {
@@ -40,7 +41,7 @@ void draw() {
 } // namespace
 
 void show_fetch_progress(const Item* item, long long received) {
-    if (!fetch.item) fetch.keys = KeyDecoder{};
+    if (!fetch.item) fetch.keys = KeyDecoder{key_table};
     fetch.item = item;
     if (!item) return;
     fetch.received = received;

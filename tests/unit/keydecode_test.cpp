@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ui/keydecode.h"
+#include "ui/keys.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ TEST(KeydecodeTest, SingleKeys) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.key));
-        KeyDecoder keys;
+        KeyDecoder keys{key_table};
         EXPECT_EQ(keys.feed(c.key), c.command);
         // A plain key leaves no state behind.
         EXPECT_EQ(keys.feed('j'), C::down);
@@ -53,7 +54,7 @@ TEST(KeydecodeTest, EscapeSequences) {
         for (const auto& c : cases) {
             const std::string bytes = std::string("\x1b") + intro + c.tail;
             SCOPED_TRACE(bytes.substr(1));
-            KeyDecoder keys;
+            KeyDecoder keys{key_table};
             std::vector<Command> want(bytes.size() - 1, C::none);
             want.push_back(c.command);
             EXPECT_EQ(decode(keys, bytes), want);
@@ -84,7 +85,7 @@ TEST(KeydecodeTest, BytesThatEndASequenceAreSwallowed) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.bytes).substr(1));
-        KeyDecoder keys;
+        KeyDecoder keys{key_table};
         EXPECT_EQ(decode(keys, c.bytes), c.commands);
     }
 }
@@ -96,7 +97,7 @@ TEST(KeydecodeTest, KeysOfTerminalsWithMoreKeysRunNothing) {
                               "\x1b[1;2F", "\x1b[1;2H", "\x1b[1;2P", "\x1b[1;5Q", "\x1b[1;5R",
                               "\x1b[1;2S", "\x1b[[A", "\x1b[[B", "\x1b[[E", "\x1b[15;5~"}) {
         SCOPED_TRACE(std::string(bytes).substr(1));
-        KeyDecoder keys;
+        KeyDecoder keys{key_table};
         std::string_view b(bytes);
         EXPECT_EQ(decode(keys, bytes), std::vector<Command>(b.size(), C::none));
         EXPECT_EQ(keys.feed('j'), C::down) << "the decoder is back at rest";
