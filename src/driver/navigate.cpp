@@ -20,6 +20,7 @@
 #include "transport/transport.h"
 #include "ui/keys.h"
 #include "ui/page.h"
+#include "ui/pagecommands.h"
 #include "ui/pagetext.h"
 #include "ui/progress.h"
 #include "ui/status.h"
@@ -82,45 +83,39 @@ void page_text(const char* text) {
     on_resize(SIGWINCH);
 }
 
-Item* yank_page(Item* page) {
-    yank_uri(*page);
-    return nullptr;
-}
+// The commands above the page view, as the page view asks for them.
+class DriverCommands final : public PageCommands {
+  public:
+    Item* go_to_url(Item& page) override { return ::go_to_url(&page); }
+    // A page fetched again is drawn again; so is the page after a failure,
+    // whose message covered the status bar.
+    Item* reload(Item& page) override {
+        (void)reload_page(&page);
+        draw_page(&page);
+        return nullptr;
+    }
+    Item* bookmark_item(Item& page) override {
+        add_bookmark(highlighted(page));
+        return nullptr;
+    }
+    Item* bookmark_page(Item& page) override {
+        add_bookmark(page);
+        return nullptr;
+    }
+    Item* show_bookmarks(Item& page) override { return bookmarks_page(&page); }
+    Item* remove_bookmark(Item& page) override { return remove_highlighted_bookmark(&page); }
+    Item* yank_item(Item& page) override {
+        yank_uri(highlighted(page));
+        return nullptr;
+    }
+    Item* yank_page(Item& page) override {
+        yank_uri(page);
+        return nullptr;
+    }
 
-Item* yank_item(Item* page) {
-    yank_uri(page->dir->items[page->dir->cursor]);
-    return nullptr;
-}
-
-Item* go_to(Item* page) {
-    return go_to_url(page);
-}
-
-// A page fetched again is drawn again; so is the page after a failure,
-// whose message covered the status bar.
-Item* reload(Item* page) {
-    (void)reload_page(page);
-    draw_page(page);
-    return nullptr;
-}
-
-Item* bookmark_item(Item* page) {
-    add_bookmark(page->dir->items[page->dir->cursor]);
-    return nullptr;
-}
-
-Item* bookmark_page(Item* page) {
-    add_bookmark(*page);
-    return nullptr;
-}
-
-Item* show_bookmarks(Item* page) {
-    return bookmarks_page(page);
-}
-
-Item* remove_bookmark_here(Item* page) {
-    return remove_highlighted_bookmark(page);
-}
+  private:
+    static const Item& highlighted(const Item& page) { return page.dir->items[page.dir->cursor]; }
+};
 
 enum class Next { browse, back };
 
@@ -170,14 +165,8 @@ void interactive_setup() {
     show_status = show_status_line;
     set_resize_hook(on_resize);
     set_suspend_hooks(term_restore, resume);
-    set_command_hook(Command::yank_page, yank_page);
-    set_command_hook(Command::yank_item, yank_item);
-    set_command_hook(Command::go_to_url, go_to);
-    set_command_hook(Command::reload, reload);
-    set_command_hook(Command::bookmark_item, bookmark_item);
-    set_command_hook(Command::bookmark_page, bookmark_page);
-    set_command_hook(Command::bookmarks, show_bookmarks);
-    set_command_hook(Command::remove_bookmark, remove_bookmark_here);
+    static DriverCommands commands;
+    provide_page_commands(&commands);
     set_progress_hook(show_fetch_progress);
     set_key_watch(STDIN_FILENO, take_fetch_keys, catch_up_fetch_progress);
 }

@@ -13,6 +13,7 @@
 #include "ui/fitted.h"
 #include "ui/keydecode.h"
 #include "ui/page.h"
+#include "ui/pagecommands.h"
 #include "ui/status.h"
 #include "ui/term.h"
 
@@ -20,7 +21,6 @@ struct Browse {
     Item* page;
     int64_t step; // the page step, taken once per run
     CText pattern;
-    Command command; // the one being run
 };
 
 struct Outcome {
@@ -157,8 +157,46 @@ Outcome item_uri(Browse& b) {
     return stay;
 }
 
-// The commands the driver supplies (set_command_hook).
-Outcome run_hook(Browse& b);
+// The commands above the page view: the driver provides them.
+PageCommands* above = nullptr;
+
+Outcome ask_above(Browse& b, Item* (PageCommands::*command)(Item&)) {
+    if (!above) return stay;
+    Item* next = (above->*command)(*b.page);
+    return next ? leave_for(next) : stay;
+}
+
+Outcome yank_page(Browse& b) {
+    return ask_above(b, &PageCommands::yank_page);
+}
+
+Outcome yank_item(Browse& b) {
+    return ask_above(b, &PageCommands::yank_item);
+}
+
+Outcome go_to_url(Browse& b) {
+    return ask_above(b, &PageCommands::go_to_url);
+}
+
+Outcome reload(Browse& b) {
+    return ask_above(b, &PageCommands::reload);
+}
+
+Outcome bookmark_item(Browse& b) {
+    return ask_above(b, &PageCommands::bookmark_item);
+}
+
+Outcome bookmark_page(Browse& b) {
+    return ask_above(b, &PageCommands::bookmark_page);
+}
+
+Outcome show_bookmarks(Browse& b) {
+    return ask_above(b, &PageCommands::show_bookmarks);
+}
+
+Outcome remove_bookmark(Browse& b) {
+    return ask_above(b, &PageCommands::remove_bookmark);
+}
 
 Outcome show_help(Browse& b) {
     help_item.parent = b.page;
@@ -226,12 +264,12 @@ constexpr KeyBinding bindings[] = {
      {{"Y", "'Y'"}},
      "yank page URI to external program.",
      HelpPart::first,
-     run_hook},
+     yank_page},
     {Command::yank_item,
      {{"y", "'y'"}},
      "yank item URI to external program.",
      HelpPart::first,
-     run_hook},
+     yank_item},
     {Command::help, {{"?", "'?'"}}, "show this help.", HelpPart::first, show_help},
     {Command::quit,
      {{"\x04", "^D"},
@@ -241,24 +279,24 @@ constexpr KeyBinding bindings[] = {
      "exit tolm.",
      HelpPart::first,
      quit},
-    {Command::go_to_url, {{"o", "'o'"}}, "go to a URL.", HelpPart::appended, run_hook},
-    {Command::reload, {{"r", "'r'"}}, "reload current page.", HelpPart::appended, run_hook},
+    {Command::go_to_url, {{"o", "'o'"}}, "go to a URL.", HelpPart::appended, go_to_url},
+    {Command::reload, {{"r", "'r'"}}, "reload current page.", HelpPart::appended, reload},
     {Command::bookmark_item,
      {{"a", "'a'"}},
      "bookmark highlighted item.",
      HelpPart::appended,
-     run_hook},
+     bookmark_item},
     {Command::bookmark_page,
      {{"m", "'m'"}},
      "bookmark current page.",
      HelpPart::appended,
-     run_hook},
-    {Command::bookmarks, {{"v", "'v'"}}, "show bookmarks.", HelpPart::appended, run_hook},
+     bookmark_page},
+    {Command::bookmarks, {{"v", "'v'"}}, "show bookmarks.", HelpPart::appended, show_bookmarks},
     {Command::remove_bookmark,
      {{"d", "'d'"}},
      "remove highlighted bookmark (bookmarks page).",
      HelpPart::appended,
-     run_hook},
+     remove_bookmark},
     {Command::cancel_fetch,
      {{"z", "'z'"}, {"\x07", "^G"}},
      "cancel a fetch in progress.",
@@ -344,18 +382,6 @@ constexpr auto help_text = [] {
     return text;
 }();
 
-// hooks[i] is the hook of bindings[i].
-CommandHook hooks[std::size(bindings)] = {};
-
-Outcome run_hook(Browse& b) {
-    for (size_t i = 0; i < std::size(bindings); i++) {
-        if (bindings[i].command != b.command || !hooks[i]) continue;
-        Item* next = hooks[i](b.page);
-        return next ? leave_for(next) : stay;
-    }
-    return stay;
-}
-
 } // namespace
 
 const std::span<const KeyBinding> key_table{bindings};
@@ -369,14 +395,13 @@ Item help_item = [] {
     return item;
 }();
 
-void set_command_hook(Command command, CommandHook hook) {
-    for (size_t i = 0; i < std::size(bindings); i++)
-        if (bindings[i].command == command) hooks[i] = hook;
+void provide_page_commands(PageCommands* commands) {
+    above = commands;
 }
 
 Item* browse_page(Item* page) {
     if (!page || !page->dir) return nullptr;
-    Browse run{page, term_lines() > 3 ? term_lines() - 2 : 1, nullptr, Command::none};
+    Browse run{page, term_lines() > 3 ? term_lines() - 2 : 1, nullptr};
     KeyDecoder keys{key_table};
     for (;;) {
         int c = read_key();
@@ -387,7 +412,6 @@ Item* browse_page(Item* page) {
         if (command == Command::none) continue;
         for (const KeyBinding& b : key_table) {
             if (b.command != command) continue;
-            run.command = command;
             Outcome outcome = b.run(run);
             if (outcome.leave) return outcome.next;
             break;

@@ -21,12 +21,3 @@ extern Item help_item;
 // the page's parent, help_item, or nullptr (quit, end of input, or a page
 // without a menu). The item returned is never the caller's to free.
 Item* browse_page(Item* page);
-
-// A command above the page view (it starts programs, fetches or writes
-// files), which the driver supplies: run on the page, it returns the item
-// to open next, or nullptr to stay on the page.
-using CommandHook = Item* (*)(Item* page);
-
-// Sets the hook of a command whose table entry runs the driver's hook (the
-// yank commands); nullptr, the default, makes the command do nothing.
-void set_command_hook(Command command, CommandHook hook);

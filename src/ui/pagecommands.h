@@ -1,0 +1,34 @@
+// What the page view asks of the layers above it: the commands that fetch,
+// write files or start programs. Every upward call of the page view is a
+// member here; the driver provides the implementation once, at start.
+#pragma once
+
+struct Item;
+
+class PageCommands {
+  public:
+    virtual ~PageCommands() = default;
+
+    // Each runs on page, a page with a menu (the *_item ones on its
+    // highlighted item), and returns the item to open next, or nullptr to
+    // stay on the page. Failures are reported where they happen.
+
+    // Asks for a URL and returns its item, opened from page.
+    virtual Item* go_to_url(Item& page) = 0;
+    // Fetches page again and draws it.
+    virtual Item* reload(Item& page) = 0;
+    virtual Item* bookmark_item(Item& page) = 0;
+    virtual Item* bookmark_page(Item& page) = 0;
+    // Returns the bookmarks page.
+    virtual Item* show_bookmarks(Item& page) = 0;
+    // On the bookmarks page: removes the highlighted bookmark; returns the
+    // page to go to when none is left.
+    virtual Item* remove_bookmark(Item& page) = 0;
+    // Hands the URI to the clipboard program.
+    virtual Item* yank_item(Item& page) = 0;
+    virtual Item* yank_page(Item& page) = 0;
+};
+
+// The implementation the page view runs those commands through, borrowed
+// for the rest of the run; until one is given they do nothing.
+void provide_page_commands(PageCommands* commands);
