@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -11,6 +12,7 @@
 #include "driver/process/state.h"
 #include "driver/process/wait.h"
 #include "items/uri.h"
+#include "ui/pagetext.h"
 
 namespace {
 
@@ -134,4 +136,35 @@ void yank_uri(const Item& item) {
         return;
     }
     show_status("%s \"%s\"", "Yanked", uri.c_str());
+}
+
+// The pager runs in a child that writes the text into "$PAGER" through the
+// shell; the wait for it can be cut short by an ending signal.
+void run_pager(const char* text) {
+    pid_t pid = fork();
+    if (pid < 0) {
+        show_status("Couldn't fork.");
+    } else if (pid == 0) {
+        in_child = 1;
+        reset_signals_in_child();
+        FILE* pager = popen("$PAGER", "w");
+        if (!pager) _exit(1);
+        // In chunks, filtered: a text may be hundreds of MiB.
+        PagerFilter filter;
+        std::string out;
+        for (size_t n; (n = strnlen(text, 1 << 16)) > 0; text += n) {
+            out.clear();
+            filter.feed(text, n, out);
+            if (fwrite(out.data(), 1, out.size(), pager) < out.size()) break;
+        }
+        out.clear();
+        filter.finish(out);
+        fwrite(out.data(), 1, out.size(), pager);
+        pclose(pager);
+        // Nothing of tolm's to clean up here: the parent owns the terminal,
+        // the items and the temporary directory.
+        _exit(0);
+    } else {
+        wait_child(pid);
+    }
 }

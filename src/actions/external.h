@@ -1,4 +1,6 @@
-// Programs started by tolm besides the pager.
+// The programs tolm starts: the pager, the plumber and the clipboard
+// program. Every exec and popen of tolm is here; the only other child, a
+// name lookup's (transport/resolve), runs no program.
 #pragma once
 
 struct Item;
@@ -15,3 +17,9 @@ void plumb(const char* program, const char* argument);
 // reports "URI not Yanked" when the program could not run or failed. An
 // item without a URI yanks nothing, silently.
 void yank_uri(const Item& item);
+
+// Writes text (up to its NUL) into "$PAGER" run through the shell, cleaned
+// of escape sequences but colours and of control characters (PagerFilter),
+// and waits for the pager's end, an ending signal cutting the wait short.
+// Reports "Couldn't fork.".
+void run_pager(const char* text);

@@ -21,7 +21,6 @@
 #include "ui/keys.h"
 #include "ui/page.h"
 #include "ui/pagecommands.h"
-#include "ui/pagetext.h"
 #include "ui/progress.h"
 #include "ui/status.h"
 #include "ui/term.h"
@@ -43,40 +42,14 @@ void resume() {
     on_resize(SIGWINCH);
 }
 
-// The pager runs in a child that writes the text into "$PAGER" through the
-// shell; the wait for it can be cut short by an ending signal.
+// The terminal is the pager's while it runs.
 void page_text(const char* text) {
     // The pager and tolm stop and continue together, and the pager owns
     // the terminal meanwhile.
     set_suspend_hooks(nullptr, nullptr);
     set_resize_hook(nullptr);
     term_restore();
-    pid_t pid = fork();
-    if (pid < 0) {
-        show_status("Couldn't fork.");
-    } else if (pid == 0) {
-        in_child = 1;
-        reset_signals_in_child();
-        FILE* pager = popen("$PAGER", "w");
-        if (!pager) _exit(1);
-        // In chunks, filtered: a text may be hundreds of MiB.
-        PagerFilter filter;
-        std::string out;
-        for (size_t n; (n = strnlen(text, 1 << 16)) > 0; text += n) {
-            out.clear();
-            filter.feed(text, n, out);
-            if (fwrite(out.data(), 1, out.size(), pager) < out.size()) break;
-        }
-        out.clear();
-        filter.finish(out);
-        fwrite(out.data(), 1, out.size(), pager);
-        pclose(pager);
-        // Nothing of tolm's to clean up here: the parent owns the terminal,
-        // the items and the temporary directory.
-        _exit(0);
-    } else {
-        wait_child(pid);
-    }
+    run_pager(text);
     term_setup();
     set_resize_hook(on_resize);
     set_suspend_hooks(term_restore, resume);
