@@ -6,6 +6,7 @@
 // a link: the file it names is the one changed. Only a regular file of at
 // most 64 MiB is read; the file is read as a menu is, up to its first NUL,
 // and what follows a NUL is kept as it is.
+// Results: true on success, false after the failure was reported.
 #pragma once
 
 #include <string>

@@ -1,4 +1,6 @@
 // What opening an item of each type does.
+// Results: open_item keeps its fixed int convention (the item's type, or 0
+// after a reported failure).
 #pragma once
 
 struct Item;

@@ -3,6 +3,7 @@
 // holds what it held (the old file, or nothing), whatever happens: a
 // cancel, a failed write, an ending signal. One replacement is under way
 // at a time.
+// Results: true on success, false with errno set (nothing is reported).
 #pragma once
 
 #include <sys/types.h>

@@ -1,4 +1,5 @@
 // Saving items to files and handing them, or their URIs, to the plumber.
+// Results: none; every outcome is reported on the status row.
 #pragma once
 
 struct Item;

@@ -2,6 +2,8 @@
 // fetching a page again, and the bookmarks. The items they make outside
 // the tree of the root item (a URL's item, a bookmarks page) are owned here
 // until the end of the run.
+// Results: an item to open next or nullptr, a bool for success; failures
+// are reported where they happen.
 #pragma once
 
 struct Item;
@@ -9,7 +11,7 @@ struct Item;
 // Asks for a URL on the status row; returns its new item, opened from page
 // (its parent), or nullptr after a cancelled prompt or a reported error (a
 // malformed URL, another scheme).
-Item* go_to_url(Item* page);
+[[nodiscard]] Item* go_to_url(Item* page);
 
 // Fetches page again. On success the new response replaces the old one:
 // the cached sub-pages and their files go, the highlight stays on the same
@@ -21,15 +23,15 @@ Item* go_to_url(Item* page);
 // Its parent becomes page, unless page is the bookmarks page or was
 // opened from it: then it keeps the parent it has. nullptr after reporting
 // (the page then stays as it was).
-Item* bookmarks_page(Item* page);
+[[nodiscard]] Item* bookmarks_page(Item* page);
 
 // Whether item is a bookmarks page.
-bool is_bookmarks_page(const Item* item);
+[[nodiscard]] bool is_bookmarks_page(const Item* item);
 
 // On a bookmarks page: removes the highlighted bookmark from the file and
 // draws the page again from the file. Returns the page to go to when none
 // is left (the page's parent), else nullptr: stay on the page.
-Item* remove_highlighted_bookmark(Item* page);
+[[nodiscard]] Item* remove_highlighted_bookmark(Item* page);
 
 // Releases page's response and menu (release_item), after giving what
 // points into them from outside (the items owned here, the help page, the

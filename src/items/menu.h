@@ -1,4 +1,5 @@
 // Splitting a received menu in place into a Dir.
+// Results: the page's type, or 0 after a reported failure.
 #pragma once
 
 struct Item;

@@ -1,4 +1,6 @@
 // Streaming an item's data into a descriptor.
+// Results: 1 when the whole item was copied, 0 after a reported failure
+// (errno ECANCELED when the user cancelled).
 #pragma once
 
 struct Item;

@@ -1,4 +1,5 @@
 // Name resolution that an ending signal can interrupt.
+// Results: getaddrinfo's codes (0 or EAI_*).
 #pragma once
 
 struct addrinfo;

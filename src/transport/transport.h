@@ -1,4 +1,6 @@
 // The table of transport operations and the gopher exchange over it.
+// Results: the transport table keeps its descriptor convention (-1 with
+// errno); the exchange returns 1 on success and 0 after a reported failure.
 #pragma once
 
 #include <sys/types.h>

@@ -8,7 +8,7 @@
 // the format characters that reorder or hide text (bidi controls,
 // zero-width space and word joiner, byte order mark, tags), but not the
 // joiners U+200C and U+200D.
-bool hidden_char(wchar_t wc);
+[[nodiscard]] bool hidden_char(wchar_t wc);
 
 // Writes text to standard output within limit columns: undecodable bytes
 // as U+FFFD, non-printable characters dropped, a cut marked with an

@@ -20,4 +20,4 @@ extern Item help_item;
 // Reads keys on page until one names another item: the highlighted item,
 // the page's parent, help_item, or nullptr (quit, end of input, or a page
 // without a menu). The item returned is never the caller's to free.
-Item* browse_page(Item* page);
+[[nodiscard]] Item* browse_page(Item* page);

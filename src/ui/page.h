@@ -59,8 +59,8 @@ Moved place_step(uint64_t count, uint64_t last, Direction direction, uint64_t* t
 
 // The view placement of a jump, apart from drawing. Returns false when the
 // clamped target is the cursor (nothing changes).
-bool place_jump(uint64_t count, uint64_t last, int64_t line, Jump jump, uint64_t* top,
-                uint64_t* cursor);
+[[nodiscard]] bool place_jump(uint64_t count, uint64_t last, int64_t line, Jump jump, uint64_t* top,
+                              uint64_t* cursor);
 
 // The top a resize leaves: the highlighted item stays on a menu row (top
 // never above the cursor), a menu that fits starts at its first item, and

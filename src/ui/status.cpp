@@ -95,7 +95,8 @@ void show_status_line(const char* format, ...) {
     end_status_text(print_fitted(line_buf, static_cast<size_t>(term_columns())));
     put_cap(Cap::restore_pos);
     fflush(stdout);
-    read_key();
+    // Any key, or the end of input, goes on.
+    (void)read_key();
 }
 
 char* prompt_line(const char* format, ...) {

@@ -1,4 +1,5 @@
 // Messages and prompts on the status row.
+// Results: a prompt's line is owned by the caller; nullptr means cancelled.
 #pragma once
 
 #include <cstddef>
@@ -30,7 +31,7 @@ void put_status_text(const char* text);
 // Reads one key byte (first those typed ahead of a prompt's answer, then
 // from the terminal), handling signals while waiting. Returns the byte, or
 // -1 at end of input or on a read error.
-int read_key();
+[[nodiscard]] int read_key();
 
 // Keeps bytes that were typed while the program was busy: read_key returns
 // them, after those kept before, before it reads the terminal again.

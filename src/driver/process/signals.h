@@ -34,10 +34,10 @@ void handle_pending_signals();
 [[noreturn]] void finish_run();
 
 // Whether an ending signal waits for the next safe point.
-bool quit_pending();
+[[nodiscard]] bool quit_pending();
 // The read end of the self-pipe the handlers write to: a wait polls it so
 // that a signal wakes it. drain_signal_wakes empties it.
-int signal_wake_fd();
+[[nodiscard]] int signal_wake_fd();
 void drain_signal_wakes();
 
 // Waits for a child to end (and, SIGCHLD being ignored, for every other

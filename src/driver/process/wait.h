@@ -26,9 +26,9 @@ void set_key_watch(int fd, Keys (*on_keys)(), void (*on_idle)());
 // they use must not block then (a blocked call sees no key).
 bool watch_keys(bool on);
 // Whether the watch is on (never in a child).
-bool keys_watched();
+[[nodiscard]] bool keys_watched();
 // Whether the watch has cancelled a wait since it was last turned on.
-bool keys_cancelled();
+[[nodiscard]] bool keys_cancelled();
 
 // Waits until fd is ready for events (POLLIN / POLLOUT), handling signals
 // meanwhile. Returns 1 when ready, -1 with errno set when poll fails or
