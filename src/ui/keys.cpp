@@ -160,42 +160,11 @@ Outcome item_uri(Browse& b) {
 // The commands above the page view: the driver provides them.
 PageCommands* above = nullptr;
 
-Outcome ask_above(Browse& b, Item* (PageCommands::*command)(Item&)) {
+// A command above the page view, as a table entry: ask<&PageCommands::reload>.
+template <Item* (PageCommands::*command)(Item&)> Outcome ask(Browse& b) {
     if (!above) return stay;
     Item* next = (above->*command)(*b.page);
     return next ? leave_for(next) : stay;
-}
-
-Outcome yank_page(Browse& b) {
-    return ask_above(b, &PageCommands::yank_page);
-}
-
-Outcome yank_item(Browse& b) {
-    return ask_above(b, &PageCommands::yank_item);
-}
-
-Outcome go_to_url(Browse& b) {
-    return ask_above(b, &PageCommands::go_to_url);
-}
-
-Outcome reload(Browse& b) {
-    return ask_above(b, &PageCommands::reload);
-}
-
-Outcome bookmark_item(Browse& b) {
-    return ask_above(b, &PageCommands::bookmark_item);
-}
-
-Outcome bookmark_page(Browse& b) {
-    return ask_above(b, &PageCommands::bookmark_page);
-}
-
-Outcome show_bookmarks(Browse& b) {
-    return ask_above(b, &PageCommands::show_bookmarks);
-}
-
-Outcome remove_bookmark(Browse& b) {
-    return ask_above(b, &PageCommands::remove_bookmark);
 }
 
 Outcome show_help(Browse& b) {
@@ -264,12 +233,12 @@ constexpr KeyBinding bindings[] = {
      {{"Y", "'Y'"}},
      "yank page URI to external program.",
      HelpPart::first,
-     yank_page},
+     ask<&PageCommands::yank_page>},
     {Command::yank_item,
      {{"y", "'y'"}},
      "yank item URI to external program.",
      HelpPart::first,
-     yank_item},
+     ask<&PageCommands::yank_item>},
     {Command::help, {{"?", "'?'"}}, "show this help.", HelpPart::first, show_help},
     {Command::quit,
      {{"\x04", "^D"},
@@ -279,24 +248,36 @@ constexpr KeyBinding bindings[] = {
      "exit tolm.",
      HelpPart::first,
      quit},
-    {Command::go_to_url, {{"o", "'o'"}}, "go to a URL.", HelpPart::appended, go_to_url},
-    {Command::reload, {{"r", "'r'"}}, "reload current page.", HelpPart::appended, reload},
+    {Command::go_to_url,
+     {{"o", "'o'"}},
+     "go to a URL.",
+     HelpPart::appended,
+     ask<&PageCommands::go_to_url>},
+    {Command::reload,
+     {{"r", "'r'"}},
+     "reload current page.",
+     HelpPart::appended,
+     ask<&PageCommands::reload>},
     {Command::bookmark_item,
      {{"a", "'a'"}},
      "bookmark highlighted item.",
      HelpPart::appended,
-     bookmark_item},
+     ask<&PageCommands::bookmark_item>},
     {Command::bookmark_page,
      {{"m", "'m'"}},
      "bookmark current page.",
      HelpPart::appended,
-     bookmark_page},
-    {Command::bookmarks, {{"v", "'v'"}}, "show bookmarks.", HelpPart::appended, show_bookmarks},
+     ask<&PageCommands::bookmark_page>},
+    {Command::bookmarks,
+     {{"v", "'v'"}},
+     "show bookmarks.",
+     HelpPart::appended,
+     ask<&PageCommands::show_bookmarks>},
     {Command::remove_bookmark,
      {{"d", "'d'"}},
      "remove highlighted bookmark (bookmarks page).",
      HelpPart::appended,
-     remove_bookmark},
+     ask<&PageCommands::remove_bookmark>},
     {Command::cancel_fetch,
      {{"z", "'z'"}, {"\x07", "^G"}},
      "cancel a fetch in progress.",
