@@ -58,6 +58,11 @@ Replacement::~Replacement() {
 
 bool Replacement::open(const char* path, mode_t mode) {
     discard();
+    // An empty path names no file, though a name beside it would exist.
+    if (!*path) {
+        errno = ENOENT;
+        return false;
+    }
     for (int i = 0; i < max_tries; i++) {
         if (!name_beside(path)) return false;
         fd_ = ::open(pending, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);

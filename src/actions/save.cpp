@@ -93,10 +93,6 @@ bool confirm_replace(const char* path) {
 // wait for a reader.
 int open_destination(const char* path, Replacement* replacement) {
     struct stat st;
-    if (!*path) {
-        errno = ENOENT;
-        return report_open_failure(path);
-    }
     if (lstat(path, &st) == 0) {
         if (!S_ISDIR(st.st_mode) && !confirm_replace(path)) return -1;
         if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {

@@ -145,6 +145,9 @@ void prefault_block(void* block, size_t bytes, size_t filled, bool grown) {
 // of the run. The next growth asks the system for its pad again.
 void trim_heap() {
     (void)malloc_trim(0);
+    // What lay above the heap's new end is no longer present: growth into
+    // it again is made present again.
+    present_to = std::min(present_to, static_cast<char*>(sbrk(0)));
 }
 #else
 void trim_heap() {}
