@@ -40,6 +40,7 @@ std::string pending_keys;
 // return from a stop) can draw it again with what was read of the answer.
 struct Prompt {
     bool active = false;
+    bool one_key = false; // a question answered by one key, read in key mode
     char text[line_buf_size];
     std::string typed;
 } prompt;
@@ -75,7 +76,7 @@ void redraw_prompt() {
     if (!prompt.active) return;
     draw_prompt();
     // A return from a stop set the browsing modes again.
-    term_input(Input::line);
+    if (!prompt.one_key) term_input(Input::line);
     fflush(stdout);
 }
 
@@ -97,6 +98,25 @@ void show_status_line(const char* format, ...) {
     fflush(stdout);
     // Any key, or the end of input, goes on.
     (void)read_key();
+}
+
+bool ask_yes(const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(prompt.text, sizeof prompt.text, format, ap);
+    va_end(ap);
+    prompt.typed.clear();
+    put_cap(Cap::save_pos);
+    prompt.active = true;
+    prompt.one_key = true;
+    draw_prompt();
+    fflush(stdout);
+    int key = read_key();
+    prompt.active = false;
+    prompt.one_key = false;
+    put_cap(Cap::restore_pos);
+    fflush(stdout);
+    return key == 'y' || key == 'Y';
 }
 
 char* prompt_line(const char* format, ...) {

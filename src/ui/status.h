@@ -28,6 +28,11 @@ void end_status_text(size_t used);
 // cursor left where it was; the caller flushes.
 void put_status_text(const char* text);
 
+// Asks a question on the status row and takes one key as the answer:
+// true for 'y' or 'Y'; any other key, the end of input or a read error
+// declines. No line is read, so the keys typed after the answer stay keys.
+[[nodiscard]] bool ask_yes(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Reads one key byte (first those typed ahead of a prompt's answer, then
 // from the terminal), handling signals while waiting. Returns the byte, or
 // -1 at end of input or on a read error.
