@@ -122,10 +122,15 @@ bool download_to(const Item* item, const char* path) {
 
 // "tmpdir/name", or "tmpdir/N-name" for a number N other than 0.
 char* tmp_path(const char* name, unsigned n) {
-    char* path = nullptr;
-    int r =
-        n ? asprintf(&path, "%s/%u-%s", tmpdir, n, name) : asprintf(&path, "%s/%s", tmpdir, name);
-    if (r < 0) die("Can't generate tmpdir path: %s/%s: %s", tmpdir, name, strerror(errno));
+    // Measured, then written: asprintf is outside POSIX.
+    auto format = [&](char* buf, size_t size) {
+        return n ? snprintf(buf, size, "%s/%u-%s", tmpdir, n, name)
+                 : snprintf(buf, size, "%s/%s", tmpdir, name);
+    };
+    int r = format(nullptr, 0);
+    char* path = r < 0 ? nullptr : static_cast<char*>(malloc(static_cast<size_t>(r) + 1));
+    if (!path || format(path, static_cast<size_t>(r) + 1) < 0)
+        die("Can't generate tmpdir path: %s/%s: %s", tmpdir, name, strerror(errno));
     return path;
 }
 

@@ -60,6 +60,16 @@ void show_line_buf() {
     fflush(stdout);
 }
 
+// Whether text holds pattern, ignoring case as strncasecmp does: strcasestr
+// is outside POSIX.
+bool contains_ignoring_case(const char* text, const char* pattern) {
+    const size_t n = strlen(pattern);
+    for (;; text++) {
+        if (strncasecmp(text, pattern, n) == 0) return true;
+        if (!*text) return false;
+    }
+}
+
 void search_page(const char* pattern, Item* page, Direction direction) {
     if (!pattern || !page->dir) return;
     const Dir& dir = *page->dir;
@@ -67,7 +77,7 @@ void search_page(const char* pattern, Item* page, Direction direction) {
     for (uint64_t i = dir.cursor; forward ? i + 1 < dir.count : i > 0;) {
         i = forward ? i + 1 : i - 1;
         const char* text = dir.items[i].display;
-        if (text && strcasestr(text, pattern)) {
+        if (text && contains_ignoring_case(text, pattern)) {
             jump_to(page, static_cast<int64_t>(i), Jump::exact);
             return;
         }
