@@ -1,5 +1,6 @@
 #include "ui/status.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -45,12 +46,20 @@ struct Prompt {
     std::string typed;
 } prompt;
 
+// The columns a line prompt leaves for its answer: a third of the row, and
+// at least 10. A prompt as wide as the row would leave the terminal's echo
+// no place but the next line.
+size_t answer_room(size_t cols) {
+    return std::min(cols, std::max<size_t>((cols + 2) / 3, 10));
+}
+
 void draw_prompt() {
     put_cap(Cap::move, term_lines() - 1, 0);
     put_cap(Cap::clear_eol);
     put_cap(Cap::standout_on);
     size_t cols = static_cast<size_t>(term_columns());
-    size_t used = print_fitted(prompt.text, cols);
+    // A one-key answer is not echoed: the question may take the whole row.
+    size_t used = print_fitted(prompt.text, prompt.one_key ? cols : cols - answer_room(cols));
     end_status_text(used);
     if (used < cols) print_fitted(prompt.typed.c_str(), cols - used);
 }

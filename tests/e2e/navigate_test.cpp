@@ -837,6 +837,38 @@ TEST_F(NavigateTest, PagerEndingAfterTolmLeavesTheTerminalAlone) {
     ASSERT_TRUE(s.run().wait_exit()) << s.dump();
 }
 
+// In a narrow window a long prompt is cut to leave a third of the row for
+// the answer, which is echoed after it, and the redraw after a resize
+// keeps that room; a prompt that fits is drawn as it is.
+TEST_F(SearchTest, LongPromptLeavesRoomToType) {
+    RunOptions o;
+    o.cols = 40;
+    Session& s = InteractiveTest::start("/1/m", o);
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('i', "Search below")));
+    const std::string ellipsis = "\xE2\x80\xA6";
+    s.keys("j\r");
+    ASSERT_SCREEN(s, s.status() == "Enter search string (^D c" + ellipsis &&
+                         s.screen().cursor_col() == 26);
+    EXPECT_TRUE(s.screen().standout(23, 25)) << s.dump();
+    s.keys("do");
+    ASSERT_SCREEN(s, s.status() == "Enter search string (^D c" + ellipsis + "do" &&
+                         s.screen().cursor_col() == 28);
+    EXPECT_FALSE(s.screen().standout(23, 26)) << "the answer is echoed in normal video";
+
+    s.resize(24, 30);
+    // What was typed stays in the terminal's line buffer, not on the row.
+    ASSERT_SCREEN(s, s.redrawn() && s.status() == "Enter search string" + ellipsis &&
+                         s.screen().cursor_col() == 20);
+    s.keys("gs\r");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Dog facts")));
+    EXPECT_EQ(server_.requests().back(), "/find\tdogs");
+
+    s.keys("/");
+    ASSERT_SCREEN(s, s.status() == "Search for:" && s.screen().cursor_col() == 12);
+    s.keys("\x04");
+    EXPECT_TRUE(s.quits("q"));
+}
+
 // ---------------------------------------------------------------- prompts
 
 class PromptTest : public NavigateTest {
