@@ -1,6 +1,7 @@
 #include "ui/keys.h"
 
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -60,24 +61,40 @@ void show_line_buf() {
     fflush(stdout);
 }
 
-// Whether text holds pattern, ignoring case as strncasecmp does: strcasestr
-// is outside POSIX.
-bool contains_ignoring_case(const char* text, const char* pattern) {
-    const size_t n = strlen(pattern);
-    for (;; text++) {
-        if (strncasecmp(text, pattern, n) == 0) return true;
-        if (!*text) return false;
+// Bytes folded to lower case in the current locale, as strcasecmp folds
+// them, once per search rather than once per byte.
+struct CaseFold {
+    std::array<unsigned char, 256> lower;
+    CaseFold() {
+        for (int b = 0; b < 256; b++)
+            lower[static_cast<size_t>(b)] = static_cast<unsigned char>(tolower(b));
     }
+};
+
+// Whether text holds pattern, ignoring case: strcasestr is outside POSIX.
+bool contains_folded(const char* text, const char* pattern, const CaseFold& fold) {
+    const auto* t = reinterpret_cast<const unsigned char*>(text);
+    const auto* p = reinterpret_cast<const unsigned char*>(pattern);
+    if (!*p) return true;
+    for (; *t; t++) {
+        if (fold.lower[*t] != fold.lower[*p]) continue;
+        size_t i = 1;
+        while (p[i] && fold.lower[t[i]] == fold.lower[p[i]])
+            i++;
+        if (!p[i]) return true;
+    }
+    return false;
 }
 
 void search_page(const char* pattern, Item* page, Direction direction) {
     if (!pattern || !page->dir) return;
     const Dir& dir = *page->dir;
     const bool forward = direction == Direction::forward;
+    const CaseFold fold;
     for (uint64_t i = dir.cursor; forward ? i + 1 < dir.count : i > 0;) {
         i = forward ? i + 1 : i - 1;
         const char* text = dir.items[i].display;
-        if (text && contains_ignoring_case(text, pattern)) {
+        if (text && contains_folded(text, pattern, fold)) {
             jump_to(page, static_cast<int64_t>(i), Jump::exact);
             return;
         }
