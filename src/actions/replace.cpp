@@ -76,28 +76,18 @@ bool Replacement::open(const char* path, mode_t mode) {
     return false;
 }
 
-int Replacement::take_fd() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
 bool Replacement::commit() {
     if (!destination_) {
         errno = EBADF;
         return false;
     }
-    bool ok = true;
-    if (fd_ >= 0) {
-        // The data reaches the disk before the name does: a crash between
-        // the two must not leave an empty file under the old name.
-        ok = fsync(fd_) == 0 || errno == EINVAL;
-        int saved = errno;
-        ok = close(fd_) == 0 && ok;
-        if (!ok && saved) errno = saved;
-        fd_ = -1;
-    }
-    if (ok && rename(pending, destination_.get()) == 0) {
+    // The data reaches the disk before the name does: a crash between the
+    // two must not leave an empty file under the old name.
+    int error = fsync(fd_) == 0 || errno == EINVAL ? 0 : errno;
+    if (close(fd_) != 0 && error == 0) error = errno;
+    fd_ = -1;
+    errno = error;
+    if (error == 0 && rename(pending, destination_.get()) == 0) {
         pending[0] = '\0';
         destination_.reset();
         return true;

@@ -24,11 +24,10 @@ class Replacement {
     [[nodiscard]] bool open(const char* path, mode_t mode);
     // Whether a file is open or written and not yet committed or discarded.
     bool active() const { return destination_ != nullptr; }
-    // The open file's descriptor, -1 when not open or taken.
+    // The open file's descriptor, -1 when not open; it stays the
+    // replacement's to sync and close.
     int fd() const { return fd_; }
-    // Hands the descriptor over to the caller, who closes it.
-    int take_fd();
-    // Syncs and closes the descriptor (unless taken), then renames the file
+    // Syncs and closes the descriptor, then renames the file
     // over the destination: a symbolic link there is replaced, never
     // written through. false with errno set when any step fails; the
     // temporary file is then gone and the destination untouched.

@@ -72,10 +72,9 @@ bool is_remembered(const Item& item, const char* path) {
            a.st_ino == b.st_ino;
 }
 
-int report_open_failure(const char* path) {
+void report_open_failure(const char* path) {
     show_status("Can't open destination file %s: %s", path, strerror(errno));
     errno = 0;
-    return -1;
 }
 
 bool confirm_replace(const char* path) {
@@ -83,38 +82,57 @@ bool confirm_replace(const char* path) {
     return answer && (strcasecmp(answer.get(), "y") == 0 || strcasecmp(answer.get(), "yes") == 0);
 }
 
-// The descriptor a download into path writes to, or -1 (reported, or
-// declined by the user). A file that is already there is replaced only when
+// Where one save writes: a new file renamed over the name once complete,
+// or a descriptor of its own for what is written where it is.
+struct Destination {
+    Replacement replacement;
+    int in_place = -1;
+
+    Destination() = default;
+    ~Destination() {
+        if (in_place >= 0) close(in_place);
+    }
+    Destination(const Destination&) = delete;
+    Destination& operator=(const Destination&) = delete;
+
+    int fd() const { return replacement.active() ? replacement.fd() : in_place; }
+};
+
+// Opens the destination of a download into path; false when reported, or
+// declined by the user. A file that is already there is replaced only when
 // the user says so: the name may be one the server chose, such as .bashrc.
 // A regular file, new or replaced, and a symbolic link are written through
-// *replacement, so that until the download completes the name keeps what it
-// had. A node of another kind (a FIFO, a device) is written where it is and
-// never unlinked; it must not hold tolm in the open, so the open does not
-// wait for a reader.
-int open_destination(const char* path, Replacement* replacement) {
-    struct stat st;
+// a replacement, so that until the download completes the name keeps what
+// it had. A node of another kind (a FIFO, a device) is written where it is
+// and never unlinked; it must not hold tolm in the open, so the open does
+// not wait for a reader.
+bool open_destination(const char* path, Destination* to) {
+    struct stat st {};
     if (lstat(path, &st) == 0) {
-        if (!S_ISDIR(st.st_mode) && !confirm_replace(path)) return -1;
+        if (!S_ISDIR(st.st_mode) && !confirm_replace(path)) return false;
         if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
             // A directory fails here with its own error.
-            int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
-            return fd >= 0 ? fd : report_open_failure(path);
+            to->in_place = open(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+            if (to->in_place >= 0) return true;
+            report_open_failure(path);
+            return false;
         }
     } else if (errno != ENOENT) {
-        return report_open_failure(path);
+        report_open_failure(path);
+        return false;
     }
-    if (!replacement->open(path, file_mode)) return report_open_failure(path);
-    return replacement->take_fd();
+    if (to->replacement.open(path, file_mode)) return true;
+    report_open_failure(path);
+    return false;
 }
 
 // Downloads item into path. Returns true when the whole item is there: a
 // replacement is renamed into place only then, and otherwise leaves no
 // trace.
 bool download_to(const Item* item, const char* path) {
-    Replacement replacement;
-    int fd = open_destination(path, &replacement);
-    if (fd < 0 || !download_item(item, fd)) return false;
-    if (!replacement.active() || replacement.commit()) return true;
+    Destination to;
+    if (!open_destination(path, &to) || !download_item(item, to.fd())) return false;
+    if (!to.replacement.active() || to.replacement.commit()) return true;
     show_status("Can't replace %s: %s", path, strerror(errno));
     errno = 0;
     return false;
@@ -137,7 +155,8 @@ int open_tmp_destination(const char* name, CText* path_out) {
     // An empty name, "." or ".." names a directory: the open fails.
     if (!*name || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
         errno = EISDIR;
-        return report_open_failure(path.get());
+        report_open_failure(path.get());
+        return -1;
     }
     for (unsigned n = 1;; n++) {
         int fd = open(path.get(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, file_mode);
@@ -145,7 +164,10 @@ int open_tmp_destination(const char* name, CText* path_out) {
             *path_out = std::move(path);
             return fd;
         }
-        if (errno != EEXIST || n > max_tmp_names) return report_open_failure(path.get());
+        if (errno != EEXIST || n > max_tmp_names) {
+            report_open_failure(path.get());
+            return -1;
+        }
         path.reset(tmp_path(name, n));
     }
 }
@@ -176,7 +198,9 @@ void save_and_plumb_item(Item* item) {
             CText path;
             int fd = open_tmp_destination(name.c_str(), &path);
             if (fd < 0) return;
-            if (!download_item(item, fd)) {
+            bool whole = download_item(item, fd);
+            close(fd);
+            if (!whole) {
                 // A partial file in the temporary directory is nobody's.
                 unlink(path.get());
                 return;
