@@ -19,7 +19,10 @@ class Replacement {
     Replacement& operator=(const Replacement&) = delete;
 
     // Creates a new file (O_CREAT|O_EXCL, mode as given, the umask
-    // applying) in the directory of path. false with errno set on failure;
+    // applying) in the directory of path. When path is a regular file the
+    // new one takes its permission bits, and its owner and group where the
+    // process may: the owner as root (a failure then fails the open), the
+    // group whenever it can be given. false with errno set on failure;
     // nothing is reported.
     [[nodiscard]] bool open(const char* path, mode_t mode);
     // Whether a file is open or written and not yet committed or discarded.

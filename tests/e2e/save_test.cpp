@@ -391,6 +391,51 @@ TEST_F(SaveTest, ExistingFileIsReplacedOnlyWhenTheUserSaysYes) {
     EXPECT_TRUE(s.quits());
 }
 
+// A replaced file is still what it was to others: a script stays
+// runnable, a private file private, and as root a user's file stays the
+// user's.
+TEST_F(SaveTest, ReplacedFileKeepsItsModeAndOwner) {
+    const bool root = geteuid() == 0;
+    const uid_t nobody = 65534;
+    struct Case {
+        const char* name;
+        mode_t mode;
+    };
+    const Case cases[] = {{"run.sh", 0755}, {"secret", 0600}};
+    std::string menu;
+    for (const Case& c : cases) {
+        write_file(in_cwd(c.name), "mine");
+        ASSERT_EQ(chmod(in_cwd(c.name).c_str(), c.mode), 0);
+        if (root) {
+            ASSERT_EQ(chown(in_cwd(c.name).c_str(), nobody, nobody), 0);
+        }
+        server_.on(std::string("/") + c.name, Script::send("theirs"));
+        menu += line('9', c.name, std::string("/") + c.name);
+    }
+    Session& s = start_on(menu);
+    for (int row = 0; row < 2; ++row) {
+        const Case& c = cases[row];
+        SCOPED_TRACE(c.name);
+        s.keys(row == 0 ? "\r" : "j\r");
+        ASSERT_SCREEN(s, prompting(s, "Download to [" + std::string(c.name) + "] (^D cancel): "));
+        s.keys("\r");
+        ASSERT_SCREEN(s,
+                      prompting(s, "File " + std::string(c.name) + " exists. Replace it? (y/N): "));
+        s.keys("y\r");
+        ASSERT_SCREEN(s, back_on_page(s, row));
+        EXPECT_EQ(read_file(in_cwd(c.name)), "theirs");
+        struct stat st {};
+        ASSERT_EQ(stat(in_cwd(c.name).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.mode);
+        if (root) {
+            EXPECT_EQ(st.st_uid, nobody);
+            EXPECT_EQ(st.st_gid, nobody);
+        }
+    }
+    EXPECT_EQ(entries(cwd()), (std::vector<std::string>{"run.sh", "secret"}));
+    EXPECT_TRUE(s.quits());
+}
+
 // ---------------------------------------------------------------- plumbing
 
 TEST_F(SaveTest, RemoteLoginsAndLinksArePlumbed) {

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -138,8 +140,13 @@ TEST_F(BookmarksTest, LoadAndRemoveByRename) {
     ASSERT_EQ(page.dir->count, 3u);
     EXPECT_STREQ(page.dir->items[1].display, "a note\r");
 
+    // A file the user published stays readable to others.
+    ASSERT_EQ(chmod(file().c_str(), 0644), 0);
     ASSERT_TRUE(remove_bookmark(page, 0));
     EXPECT_EQ(contents(), note + b + "tail without end");
+    struct stat st {};
+    ASSERT_EQ(stat(file().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
     // The page still shows the old file: removing by its index now would
     // hit another line, so nothing is removed.
     EXPECT_FALSE(remove_bookmark(page, 0));
