@@ -108,7 +108,8 @@ struct Destination {
 // not wait for a reader.
 bool open_destination(const char* path, Destination* to) {
     struct stat st {};
-    if (lstat(path, &st) == 0) {
+    const bool exists = lstat(path, &st) == 0;
+    if (exists) {
         if (!S_ISDIR(st.st_mode) && !confirm_replace(path)) return false;
         if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
             // A directory fails here with its own error.
@@ -122,6 +123,16 @@ bool open_destination(const char* path, Destination* to) {
         return false;
     }
     if (to->replacement.open(path, file_mode)) return true;
+    // A file the user may write, in a directory that takes no new file (or
+    // one whose owner a new file cannot be given), is written where it is,
+    // as it was agreed to be replaced: a cancel or a failure then leaves
+    // part of the download in it. Only for a refusal: a full disk must not
+    // cost the old contents.
+    if (exists && S_ISREG(st.st_mode) && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+        to->in_place =
+            open(path, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (to->in_place >= 0) return true;
+    }
     report_open_failure(path);
     return false;
 }

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -433,6 +434,69 @@ TEST_F(SaveTest, ReplacedFileKeepsItsModeAndOwner) {
         }
     }
     EXPECT_EQ(entries(cwd()), (std::vector<std::string>{"run.sh", "secret"}));
+    EXPECT_TRUE(s.quits());
+}
+
+// Makes dir take no new file while the file in it stays writable: a mode
+// for anyone but root, a read-only mount (with the file mounted writable
+// on top) for root, who ignores modes. Undone when it goes.
+class NoNewFiles {
+  public:
+    NoNewFiles(const std::string& dir, const std::string& file, const std::string& spare)
+        : dir_(dir), file_(file) {
+        if (geteuid() != 0) {
+            made_ = chmod(dir.c_str(), 0555) == 0;
+            return;
+        }
+        if (!has_private_tmp()) return;
+        write_file(spare, read_file(file));
+        made_ =
+            mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+            mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0 &&
+            mount(spare.c_str(), file.c_str(), nullptr, MS_BIND, nullptr) == 0;
+    }
+    ~NoNewFiles() {
+        if (geteuid() != 0) {
+            chmod(dir_.c_str(), 0755);
+            return;
+        }
+        umount2(file_.c_str(), MNT_DETACH);
+        umount2(dir_.c_str(), MNT_DETACH);
+    }
+    NoNewFiles(const NoNewFiles&) = delete;
+    NoNewFiles& operator=(const NoNewFiles&) = delete;
+    bool made() const { return made_; }
+
+  private:
+    std::string dir_, file_;
+    bool made_ = false;
+};
+
+// A file the user may write, in a directory where no file can be made
+// beside it, is written in place once the user agrees to replace it.
+TEST_F(SaveTest, FileInADirectoryThatTakesNoNewFileIsWrittenInPlace) {
+    const std::string data = payload(6);
+    server_.on("/pub/b.bin", Script::send(data));
+    fs::create_directory(in_cwd("locked"));
+    write_file(in_cwd("locked/b.bin"), "mine");
+    NoNewFiles locked(in_cwd("locked"), in_cwd("locked/b.bin"), dir_.file("b.spare"));
+    if (!locked.made()) GTEST_SKIP() << "no way here to make a directory refuse new files";
+    Session& s = start_on(line('9', "A binary", "/pub/b.bin"));
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, "Download to [b.bin] (^D cancel): "));
+    s.keys("locked/b.bin\r");
+    ASSERT_SCREEN(s, prompting(s, "File locked/b.bin exists. Replace it? (y/N): "));
+    s.keys("y\r");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
+    EXPECT_TRUE(read_file(in_cwd("locked/b.bin")) == data) << read_file(in_cwd("locked/b.bin"));
+    EXPECT_EQ(entries(in_cwd("locked")), std::vector<std::string>{"b.bin"});
+    // Remembered like any saved file: a copy elsewhere needs no request.
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, "Download to [b.bin] (^D cancel): "));
+    s.keys("\r");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
+    EXPECT_TRUE(read_file(in_cwd("b.bin")) == data);
+    EXPECT_EQ(requests_for("/pub/b.bin"), 1u);
     EXPECT_TRUE(s.quits());
 }
 
