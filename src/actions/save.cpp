@@ -137,13 +137,18 @@ bool open_destination(const char* path, Destination* to) {
     return false;
 }
 
-// Downloads item into path. Returns true when the whole item is there: a
-// replacement is renamed into place only then, and otherwise leaves no
-// trace.
+// Downloads item into path. Returns true when the whole item is there in a
+// regular file, the only kind a later save may read again as its source (a
+// device gives nothing back, a FIFO waits for a writer). A replacement is
+// renamed into place only then, and otherwise leaves no trace.
 bool download_to(const Item* item, const char* path) {
     Destination to;
     if (!open_destination(path, &to) || !download_item(item, to.fd())) return false;
-    if (!to.replacement.active() || to.replacement.commit()) return true;
+    if (!to.replacement.active()) {
+        struct stat st {};
+        return fstat(to.in_place, &st) == 0 && S_ISREG(st.st_mode);
+    }
+    if (to.replacement.commit()) return true;
     show_status("Can't replace %s: %s", path, strerror(errno));
     errno = 0;
     return false;

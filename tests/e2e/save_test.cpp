@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -497,6 +498,42 @@ TEST_F(SaveTest, FileInADirectoryThatTakesNoNewFileIsWrittenInPlace) {
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_TRUE(read_file(in_cwd("b.bin")) == data);
     EXPECT_EQ(requests_for("/pub/b.bin"), 1u);
+    EXPECT_TRUE(s.quits());
+}
+
+// A device gives nothing back and a FIFO waits for a writer: a save to
+// either is never the source of the next one, which fetches again.
+TEST_F(SaveTest, OnlyARegularFileIsRemembered) {
+    const std::string data[] = {payload(7), payload(8)};
+    server_.on("/pub/a.bin", Script::send(data[0]));
+    server_.on("/pub/b.bin", Script::send(data[1]));
+    ASSERT_EQ(mkfifo(in_cwd("fifo").c_str(), 0600), 0);
+    // A reader, so that tolm's open of the FIFO succeeds.
+    int reader = open(in_cwd("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    Session& s = start_on(line('9', "A", "/pub/a.bin") + line('9', "B", "/pub/b.bin"));
+    const std::string nodes[] = {"/dev/null", "fifo"}, names[] = {"a.bin", "b.bin"};
+    for (int row = 0; row < 2; ++row) {
+        SCOPED_TRACE(nodes[row]);
+        auto save = [&](const std::string& path, bool exists) {
+            s.keys("\r");
+            ASSERT_SCREEN(s, prompting(s, "Download to [" + names[row] + "] (^D cancel): "));
+            s.keys(path + "\r");
+            if (exists) {
+                ASSERT_SCREEN(s, prompting(s, "File " + path + " exists. Replace it? (y/N): "));
+                s.keys("y\r");
+            }
+            ASSERT_SCREEN(s, back_on_page(s, row));
+        };
+        if (row == 1) s.keys("j");
+        save(nodes[row], true);
+        save("copy.bin", row == 1);
+        EXPECT_TRUE(read_file(in_cwd("copy.bin")) == data[row]) << "copy.bin is no copy";
+        EXPECT_EQ(requests_for("/pub/" + names[row]), 2u);
+    }
+    std::string passed(data[1].size() + 1, '\0');
+    EXPECT_EQ(read(reader, passed.data(), passed.size()), static_cast<ssize_t>(data[1].size()));
+    close(reader);
     EXPECT_TRUE(s.quits());
 }
 
