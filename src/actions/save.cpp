@@ -7,7 +7,6 @@
 #include <cwchar>
 #include <fcntl.h>
 #include <string>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,11 +76,6 @@ void report_open_failure(const char* path) {
     errno = 0;
 }
 
-bool confirm_replace(const char* path) {
-    CText answer(prompt_line("File %s exists. Replace it? (y/N): ", path));
-    return answer && (strcasecmp(answer.get(), "y") == 0 || strcasecmp(answer.get(), "yes") == 0);
-}
-
 // Where one save writes: a new file renamed over the name once complete,
 // or a descriptor of its own for what is written where it is.
 struct Destination {
@@ -110,7 +104,8 @@ bool open_destination(const char* path, Destination* to) {
     struct stat st {};
     const bool exists = lstat(path, &st) == 0;
     if (exists) {
-        if (!S_ISDIR(st.st_mode) && !confirm_replace(path)) return false;
+        if (!S_ISDIR(st.st_mode) && !ask_yes("File %s exists. Replace it? (y/N): ", path))
+            return false;
         if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
             // A directory fails here with its own error.
             to->in_place = open(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);

@@ -372,23 +372,28 @@ TEST_F(SaveTest, ExistingFileIsReplacedOnlyWhenTheUserSaysYes) {
     Session& s = start_on(line('9', "Innocent", "/.bashrc") + line('I', "Picture", "/x.gif"));
     const std::string replace = "File .bashrc exists. Replace it? (y/N): ";
 
-    s.keys("\r");
-    ASSERT_SCREEN(s, prompting(s, "Download to [.bashrc] (^D cancel): "));
-    s.keys("\r");
-    ASSERT_SCREEN(s, prompting(s, replace));
-    s.keys("\r");
-    ASSERT_SCREEN(s, back_on_page(s, 0));
+    // One key answers, and any key but y declines at once.
+    for (const char* no : {"\r", "n", "\x1b", "\x04", "z"}) {
+        SCOPED_TRACE(testing::PrintToString(std::string(no)));
+        s.keys("\r");
+        ASSERT_SCREEN(s, prompting(s, "Download to [.bashrc] (^D cancel): "));
+        s.keys("\r");
+        ASSERT_SCREEN(s, prompting(s, replace));
+        s.keys(no);
+        ASSERT_SCREEN(s, back_on_page(s, 0));
+    }
     EXPECT_EQ(read_file(in_cwd(".bashrc")), "mine");
     EXPECT_EQ(requests_for("/.bashrc"), 0u);
 
-    // A typed name is asked about the same way; "yes" replaces.
+    // A typed name is asked about the same way; 'Y' replaces, and what is
+    // typed after it is a key of the page.
     server_.on("/x.gif", Script::send("theirs"));
     s.keys("j\r");
     ASSERT_SCREEN(s, prompting(s, "Download x.gif to (^D cancel, <empty> plumb): "));
     s.keys(".bashrc\r");
     ASSERT_SCREEN(s, prompting(s, replace));
-    s.keys("yes\r");
-    ASSERT_SCREEN(s, back_on_page(s, 1));
+    s.keys("Yk");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_EQ(read_file(in_cwd(".bashrc")), "theirs");
     EXPECT_TRUE(s.quits());
 }
@@ -423,7 +428,7 @@ TEST_F(SaveTest, ReplacedFileKeepsItsModeAndOwner) {
         s.keys("\r");
         ASSERT_SCREEN(s,
                       prompting(s, "File " + std::string(c.name) + " exists. Replace it? (y/N): "));
-        s.keys("y\r");
+        s.keys("y");
         ASSERT_SCREEN(s, back_on_page(s, row));
         EXPECT_EQ(read_file(in_cwd(c.name)), "theirs");
         struct stat st {};
@@ -487,7 +492,7 @@ TEST_F(SaveTest, FileInADirectoryThatTakesNoNewFileIsWrittenInPlace) {
     ASSERT_SCREEN(s, prompting(s, "Download to [b.bin] (^D cancel): "));
     s.keys("locked/b.bin\r");
     ASSERT_SCREEN(s, prompting(s, "File locked/b.bin exists. Replace it? (y/N): "));
-    s.keys("y\r");
+    s.keys("y");
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_TRUE(read_file(in_cwd("locked/b.bin")) == data) << read_file(in_cwd("locked/b.bin"));
     EXPECT_EQ(entries(in_cwd("locked")), std::vector<std::string>{"b.bin"});
@@ -521,7 +526,7 @@ TEST_F(SaveTest, OnlyARegularFileIsRemembered) {
             s.keys(path + "\r");
             if (exists) {
                 ASSERT_SCREEN(s, prompting(s, "File " + path + " exists. Replace it? (y/N): "));
-                s.keys("y\r");
+                s.keys("y");
             }
             ASSERT_SCREEN(s, back_on_page(s, row));
         };
@@ -580,7 +585,7 @@ TEST_F(SaveTest, ReplacingDownloadCutShortLeavesTheFileAsItWas) {
         write_file(in_cwd("slow.bin"), "mine");
         Session& s = start_held_download('9', "/pub/slow.bin", prompt);
         ASSERT_SCREEN(s, prompting(s, "File slow.bin exists. Replace it? (y/N): "));
-        s.keys("y\r");
+        s.keys("y");
         ASSERT_SCREEN(s, s.status().rfind("15 bytes (z cancels)", 0) == 0);
         EXPECT_EQ(read_file(in_cwd("slow.bin")), "mine");
         if (cancel) {
@@ -613,7 +618,7 @@ TEST_F(SaveTest, DestinationsThatAreNoFilesSurviveTheSave) {
     ASSERT_SCREEN(s, prompting(s, save_prompt));
     s.keys("fifo\r");
     ASSERT_SCREEN(s, prompting(s, "File fifo exists. Replace it? (y/N): "));
-    s.keys("y\r");
+    s.keys("y");
     ASSERT_SCREEN(s, s.status().rfind("Can't open destination file fifo: No such device or "
                                       "address [Press a key",
                                       0) == 0);
@@ -625,7 +630,7 @@ TEST_F(SaveTest, DestinationsThatAreNoFilesSurviveTheSave) {
     ASSERT_SCREEN(s, prompting(s, save_prompt));
     s.keys("link\r");
     ASSERT_SCREEN(s, prompting(s, "File link exists. Replace it? (y/N): "));
-    s.keys("y\r");
+    s.keys("y");
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_FALSE(fs::is_symlink(in_cwd("link")));
     EXPECT_TRUE(read_file(in_cwd("link")) == data);
