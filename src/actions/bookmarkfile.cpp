@@ -31,6 +31,15 @@ constexpr int max_link_hops = 40;
 constexpr long lock_wait_ms = 3000;
 constexpr long longest_nap_ms = 16;
 
+// The lock held now, released before a message: see FileLock.
+FileLock* held = nullptr;
+
+void release_held_lock() {
+    int saved = errno;
+    if (held) held->release();
+    errno = saved;
+}
+
 // Creates each missing directory of path's parent, mode 0700.
 bool make_parent_dirs(const std::string& path) {
     for (size_t slash = path.find('/', 1); slash != std::string::npos;
@@ -42,14 +51,17 @@ bool make_parent_dirs(const std::string& path) {
 }
 
 void report_not_regular(const std::string& path) {
+    release_held_lock();
     show_status("Bookmarks %s is not a regular file", path.c_str());
 }
 
 void report_too_large(const std::string& path) {
+    release_held_lock();
     show_status("Bookmarks %s is larger than 64 MiB", path.c_str());
 }
 
 void report_write_failure(const std::string& path) {
+    release_held_lock();
     show_status("Can't write bookmarks %s: %s", path.c_str(), strerror(errno));
     errno = 0;
 }
@@ -57,6 +69,7 @@ void report_write_failure(const std::string& path) {
 } // namespace
 
 void report_read_failure(const std::string& path) {
+    release_held_lock();
     show_status("Can't read bookmarks %s: %s", path.c_str(), strerror(errno));
     errno = 0;
 }
@@ -138,7 +151,13 @@ FileRead read_bookmarks_file(const std::string& path, CText* text, size_t* size)
 }
 
 FileLock::~FileLock() {
+    release();
+}
+
+void FileLock::release() {
     if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    if (held == this) held = nullptr;
 }
 
 bool FileLock::take(const std::string& path) {
@@ -154,7 +173,10 @@ bool FileLock::take(const std::string& path) {
     // ending signal still ends the program at once.
     long waited_ms = 0;
     for (long nap_ms = 1;; nap_ms = nap_ms * 2 < longest_nap_ms ? nap_ms * 2 : longest_nap_ms) {
-        if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+        if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+            held = this;
+            return true;
+        }
         if (errno != EWOULDBLOCK && errno != EINTR) break;
         if (waited_ms >= lock_wait_ms) {
             show_status("Can't lock bookmarks %s: another tolm holds it", name.c_str());

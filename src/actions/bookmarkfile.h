@@ -27,7 +27,9 @@ void report_read_failure(const std::string& path);
 // The exclusive lock every change of the bookmarks file holds, on a file
 // of its own beside it (PATH.lock): the bookmarks file itself is replaced
 // by a rename, and a lock on the old one would not hold off a run that
-// opens the new one. Released when the object goes.
+// opens the new one. Released when the object goes, or before any message
+// of this module is shown: a message waits for its key, and another run
+// must not wait on a person reading it. One lock is held at a time.
 class FileLock {
   public:
     FileLock() = default;
@@ -38,6 +40,8 @@ class FileLock {
     // Takes the lock for path, waiting a bounded time (3 s) for another
     // holder; false after reporting.
     [[nodiscard]] bool take(const std::string& path);
+    // Lets the lock go; the change it guarded is over.
+    void release();
 
   private:
     int fd_ = -1;

@@ -133,6 +133,7 @@ void add_bookmark(const Item& item) {
     if (visible > 0) parse_copy(text.get(), visible, &menu);
     for (uint64_t i = 0; menu.dir && i < menu.dir->count; i++) {
         if (same_item(menu.dir->items[i], mine.dir->items[0])) {
+            lock.release();
             show_status("Already in the bookmarks");
             return;
         }
@@ -152,6 +153,7 @@ void add_bookmark(const Item& item) {
         bool unended = size > 0 && text.get()[size - 1] != '\n';
         written = append_to_bookmarks_file(target, unended ? "\r\n" + line : line);
     }
+    lock.release();
     if (written) show_status("Bookmarked \"%s\"", stored_display(item).c_str());
 }
 
@@ -199,6 +201,7 @@ bool remove_bookmark(const Item& page, size_t index) {
         unchanged = same_item(there, shown) && same(there.display, shown.display);
     }
     if (!unchanged) {
+        lock.release();
         show_status("The bookmarks file changed meanwhile: nothing removed");
         return false;
     }

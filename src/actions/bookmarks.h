@@ -2,7 +2,8 @@
 // $XDG_DATA_HOME/tolm/bookmarks (by default ~/.local/share/tolm/bookmarks),
 // holding the lines a server would send for the items. Every change leaves
 // the old file or the new one whole, never a half-written one, and is made
-// under a lock that other runs of tolm honour. A symbolic link there stays
+// under a lock that other runs of tolm honour, held only while the file
+// changes and never while a message waits for its key. A symbolic link there stays
 // a link: the file it names is the one changed. Only a regular file of at
 // most 64 MiB is read; the file is read as a menu is, up to its first NUL,
 // and what follows a NUL is kept as it is.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "driver/process/alloc.h"
@@ -50,6 +51,25 @@ bool name_beside(const char* path) {
     return true;
 }
 
+// A replaced file stays what it was to others: who may read or run it, and
+// whose it is. Only its permission bits go over: a set-id bit does not
+// carry over to new contents, as any write by someone other than root would
+// have cleared it. false with errno set when the owner cannot be kept.
+bool keep_identity(int fd, const char* path) {
+    struct stat old {
+    }, now{};
+    if (lstat(path, &old) != 0 || !S_ISREG(old.st_mode)) return true;
+    if (fstat(fd, &now) != 0) return false;
+    if (old.st_uid != now.st_uid && geteuid() == 0) {
+        if (fchown(fd, old.st_uid, old.st_gid) != 0) return false;
+    } else if (old.st_gid != now.st_gid) {
+        // A group the user is not in cannot be given, and is no reason to
+        // refuse the save.
+        (void)!fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    }
+    return fchmod(fd, old.st_mode & 0777) == 0;
+}
+
 } // namespace
 
 Replacement::~Replacement() {
@@ -68,7 +88,11 @@ bool Replacement::open(const char* path, mode_t mode) {
         fd_ = ::open(pending, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd_ >= 0) {
             destination_.reset(strdup_or_die(path));
-            return true;
+            if (keep_identity(fd_, path)) return true;
+            int saved = errno;
+            discard();
+            errno = saved;
+            return false;
         }
         if (errno != EEXIST) break;
     }
@@ -76,28 +100,18 @@ bool Replacement::open(const char* path, mode_t mode) {
     return false;
 }
 
-int Replacement::take_fd() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
 bool Replacement::commit() {
     if (!destination_) {
         errno = EBADF;
         return false;
     }
-    bool ok = true;
-    if (fd_ >= 0) {
-        // The data reaches the disk before the name does: a crash between
-        // the two must not leave an empty file under the old name.
-        ok = fsync(fd_) == 0 || errno == EINVAL;
-        int saved = errno;
-        ok = close(fd_) == 0 && ok;
-        if (!ok && saved) errno = saved;
-        fd_ = -1;
-    }
-    if (ok && rename(pending, destination_.get()) == 0) {
+    // The data reaches the disk before the name does: a crash between the
+    // two must not leave an empty file under the old name.
+    int error = fsync(fd_) == 0 || errno == EINVAL ? 0 : errno;
+    if (close(fd_) != 0 && error == 0) error = errno;
+    fd_ = -1;
+    errno = error;
+    if (error == 0 && rename(pending, destination_.get()) == 0) {
         pending[0] = '\0';
         destination_.reset();
         return true;

@@ -19,16 +19,18 @@ class Replacement {
     Replacement& operator=(const Replacement&) = delete;
 
     // Creates a new file (O_CREAT|O_EXCL, mode as given, the umask
-    // applying) in the directory of path. false with errno set on failure;
+    // applying) in the directory of path. When path is a regular file the
+    // new one takes its permission bits, and its owner and group where the
+    // process may: the owner as root (a failure then fails the open), the
+    // group whenever it can be given. false with errno set on failure;
     // nothing is reported.
     [[nodiscard]] bool open(const char* path, mode_t mode);
     // Whether a file is open or written and not yet committed or discarded.
     bool active() const { return destination_ != nullptr; }
-    // The open file's descriptor, -1 when not open or taken.
+    // The open file's descriptor, -1 when not open; it stays the
+    // replacement's to sync and close.
     int fd() const { return fd_; }
-    // Hands the descriptor over to the caller, who closes it.
-    int take_fd();
-    // Syncs and closes the descriptor (unless taken), then renames the file
+    // Syncs and closes the descriptor, then renames the file
     // over the destination: a symbolic link there is replaced, never
     // written through. false with errno set when any step fails; the
     // temporary file is then gone and the destination untouched.

@@ -7,7 +7,6 @@
 #include <cwchar>
 #include <fcntl.h>
 #include <string>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,49 +71,79 @@ bool is_remembered(const Item& item, const char* path) {
            a.st_ino == b.st_ino;
 }
 
-int report_open_failure(const char* path) {
+void report_open_failure(const char* path) {
     show_status("Can't open destination file %s: %s", path, strerror(errno));
     errno = 0;
-    return -1;
 }
 
-bool confirm_replace(const char* path) {
-    CText answer(prompt_line("File %s exists. Replace it? (y/N): ", path));
-    return answer && (strcasecmp(answer.get(), "y") == 0 || strcasecmp(answer.get(), "yes") == 0);
-}
+// Where one save writes: a new file renamed over the name once complete,
+// or a descriptor of its own for what is written where it is.
+struct Destination {
+    Replacement replacement;
+    int in_place = -1;
 
-// The descriptor a download into path writes to, or -1 (reported, or
-// declined by the user). A file that is already there is replaced only when
+    Destination() = default;
+    ~Destination() {
+        if (in_place >= 0) close(in_place);
+    }
+    Destination(const Destination&) = delete;
+    Destination& operator=(const Destination&) = delete;
+
+    int fd() const { return replacement.active() ? replacement.fd() : in_place; }
+};
+
+// Opens the destination of a download into path; false when reported, or
+// declined by the user. A file that is already there is replaced only when
 // the user says so: the name may be one the server chose, such as .bashrc.
 // A regular file, new or replaced, and a symbolic link are written through
-// *replacement, so that until the download completes the name keeps what it
-// had. A node of another kind (a FIFO, a device) is written where it is and
-// never unlinked; it must not hold tolm in the open, so the open does not
-// wait for a reader.
-int open_destination(const char* path, Replacement* replacement) {
-    struct stat st;
-    if (lstat(path, &st) == 0) {
-        if (!S_ISDIR(st.st_mode) && !confirm_replace(path)) return -1;
+// a replacement, so that until the download completes the name keeps what
+// it had. A node of another kind (a FIFO, a device) is written where it is
+// and never unlinked; it must not hold tolm in the open, so the open does
+// not wait for a reader.
+bool open_destination(const char* path, Destination* to) {
+    struct stat st {};
+    const bool exists = lstat(path, &st) == 0;
+    if (exists) {
+        if (!S_ISDIR(st.st_mode) && !ask_yes("File %s exists. Replace it? (y/N): ", path))
+            return false;
         if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
             // A directory fails here with its own error.
-            int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
-            return fd >= 0 ? fd : report_open_failure(path);
+            to->in_place = open(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+            if (to->in_place >= 0) return true;
+            report_open_failure(path);
+            return false;
         }
     } else if (errno != ENOENT) {
-        return report_open_failure(path);
+        report_open_failure(path);
+        return false;
     }
-    if (!replacement->open(path, file_mode)) return report_open_failure(path);
-    return replacement->take_fd();
+    if (to->replacement.open(path, file_mode)) return true;
+    // A file the user may write, in a directory that takes no new file (or
+    // one whose owner a new file cannot be given), is written where it is,
+    // as it was agreed to be replaced: a cancel or a failure then leaves
+    // part of the download in it. Only for a refusal: a full disk must not
+    // cost the old contents.
+    if (exists && S_ISREG(st.st_mode) && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+        to->in_place =
+            open(path, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (to->in_place >= 0) return true;
+    }
+    report_open_failure(path);
+    return false;
 }
 
-// Downloads item into path. Returns true when the whole item is there: a
-// replacement is renamed into place only then, and otherwise leaves no
-// trace.
+// Downloads item into path. Returns true when the whole item is there in a
+// regular file, the only kind a later save may read again as its source (a
+// device gives nothing back, a FIFO waits for a writer). A replacement is
+// renamed into place only then, and otherwise leaves no trace.
 bool download_to(const Item* item, const char* path) {
-    Replacement replacement;
-    int fd = open_destination(path, &replacement);
-    if (fd < 0 || !download_item(item, fd)) return false;
-    if (!replacement.active() || replacement.commit()) return true;
+    Destination to;
+    if (!open_destination(path, &to) || !download_item(item, to.fd())) return false;
+    if (!to.replacement.active()) {
+        struct stat st {};
+        return fstat(to.in_place, &st) == 0 && S_ISREG(st.st_mode);
+    }
+    if (to.replacement.commit()) return true;
     show_status("Can't replace %s: %s", path, strerror(errno));
     errno = 0;
     return false;
@@ -142,7 +171,8 @@ int open_tmp_destination(const char* name, CText* path_out) {
     // An empty name, "." or ".." names a directory: the open fails.
     if (!*name || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
         errno = EISDIR;
-        return report_open_failure(path.get());
+        report_open_failure(path.get());
+        return -1;
     }
     for (unsigned n = 1;; n++) {
         int fd = open(path.get(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, file_mode);
@@ -150,7 +180,10 @@ int open_tmp_destination(const char* name, CText* path_out) {
             *path_out = std::move(path);
             return fd;
         }
-        if (errno != EEXIST || n > max_tmp_names) return report_open_failure(path.get());
+        if (errno != EEXIST || n > max_tmp_names) {
+            report_open_failure(path.get());
+            return -1;
+        }
         path.reset(tmp_path(name, n));
     }
 }
@@ -181,7 +214,9 @@ void save_and_plumb_item(Item* item) {
             CText path;
             int fd = open_tmp_destination(name.c_str(), &path);
             if (fd < 0) return;
-            if (!download_item(item, fd)) {
+            bool whole = download_item(item, fd);
+            close(fd);
+            if (!whole) {
                 // A partial file in the temporary directory is nobody's.
                 unlink(path.get());
                 return;

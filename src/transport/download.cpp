@@ -20,11 +20,6 @@ int failure(const FetchScope& fetch) {
     return 0;
 }
 
-int fail(int fd, const FetchScope& fetch) {
-    close(fd);
-    return failure(fetch);
-}
-
 } // namespace
 
 int download_item(const Item* item, int fd) {
@@ -37,14 +32,14 @@ int download_item(const Item* item, int fd) {
             // status row, and in batch mode on standard error, where it
             // cannot mix with the copied bytes or reach the terminal raw.
             show_status("Can't open source file %s: %s", item->extra.get(), strerror(errno));
-            return fail(fd, fetch);
+            return failure(fetch);
         }
     } else {
         fetch.report(fetch_connecting);
-        if (connect_server(item->host, item->port, &src) < 0) return fail(fd, fetch);
+        if (connect_server(item->host, item->port, &src) < 0) return failure(fetch);
         if (send_selector(&src, item->selector) == -1) {
             transport->close(&src);
-            return fail(fd, fetch);
+            return failure(fetch);
         }
     }
     fetch.report(0);
@@ -64,7 +59,6 @@ int download_item(const Item* item, int fd) {
     if (!ok && !fetch.cancelled() && !reader_gone)
         show_status("Error downloading file %s: %s", item->selector ? item->selector : "",
                     strerror(errno));
-    close(fd);
     transport->close(&src);
     return ok ? 1 : failure(fetch);
 }

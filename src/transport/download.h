@@ -6,7 +6,8 @@
 struct Item;
 
 // Copies the item's data (from the file named by extra when set, otherwise
-// from its server) into fd, which it always closes. Returns 1 when the
+// from its server) into fd, which stays open: the caller syncs it where a
+// rename depends on it, and closes it. Returns 1 when the
 // whole source was copied, 0 otherwise: reported through show_status, or,
 // when the user cancelled the fetch, unreported with errno ECANCELED.
 [[nodiscard]] int download_item(const Item* item, int fd);

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -364,30 +365,108 @@ TEST_F(SaveTest, HostileSelectorReachesNeitherTheTerminalNorAFileName) {
     EXPECT_TRUE(s.quits());
 }
 
+// The replaced file is still what it was to others: private, runnable,
+// and as root the user's.
 TEST_F(SaveTest, ExistingFileIsReplacedOnlyWhenTheUserSaysYes) {
+    const bool root = geteuid() == 0;
+    const uid_t nobody = 65534;
     std::ofstream(in_cwd(".bashrc")) << "mine";
+    ASSERT_EQ(chmod(in_cwd(".bashrc").c_str(), 0700), 0);
+    ASSERT_TRUE(!root || chown(in_cwd(".bashrc").c_str(), nobody, nobody) == 0);
     server_.on("/.bashrc", Script::send("theirs"));
     Session& s = start_on(line('9', "Innocent", "/.bashrc") + line('I', "Picture", "/x.gif"));
     const std::string replace = "File .bashrc exists. Replace it? (y/N): ";
 
-    s.keys("\r");
-    ASSERT_SCREEN(s, prompting(s, "Download to [.bashrc] (^D cancel): "));
-    s.keys("\r");
-    ASSERT_SCREEN(s, prompting(s, replace));
-    s.keys("\r");
-    ASSERT_SCREEN(s, back_on_page(s, 0));
+    // One key answers, and any key but y declines at once.
+    for (const char* no : {"\r", "n", "\x1b", "\x04", "z"}) {
+        SCOPED_TRACE(testing::PrintToString(std::string(no)));
+        s.keys("\r");
+        ASSERT_SCREEN(s, prompting(s, "Download to [.bashrc] (^D cancel): "));
+        s.keys("\r");
+        ASSERT_SCREEN(s, prompting(s, replace));
+        s.keys(no);
+        ASSERT_SCREEN(s, back_on_page(s, 0));
+    }
     EXPECT_EQ(read_file(in_cwd(".bashrc")), "mine");
     EXPECT_EQ(requests_for("/.bashrc"), 0u);
 
-    // A typed name is asked about the same way; "yes" replaces.
+    // A typed name is asked about the same way; 'Y' replaces, and what is
+    // typed after it is a key of the page.
     server_.on("/x.gif", Script::send("theirs"));
     s.keys("j\r");
     ASSERT_SCREEN(s, prompting(s, "Download x.gif to (^D cancel, <empty> plumb): "));
     s.keys(".bashrc\r");
     ASSERT_SCREEN(s, prompting(s, replace));
-    s.keys("yes\r");
-    ASSERT_SCREEN(s, back_on_page(s, 1));
+    s.keys("Yk");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_EQ(read_file(in_cwd(".bashrc")), "theirs");
+    struct stat st {};
+    ASSERT_EQ(stat(in_cwd(".bashrc").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_TRUE(!root || (st.st_uid == nobody && st.st_gid == nobody)) << st.st_uid;
+    EXPECT_TRUE(s.quits());
+}
+
+// Makes dir take no new file while the file in it stays writable: a mode
+// for anyone but root, a read-only mount (with the file mounted writable
+// on top) for root, who ignores modes. Undone when it goes.
+class NoNewFiles {
+  public:
+    NoNewFiles(const std::string& dir, const std::string& file, const std::string& spare)
+        : dir_(dir), file_(file) {
+        if (geteuid() != 0) {
+            made_ = chmod(dir.c_str(), 0555) == 0;
+            return;
+        }
+        if (!has_private_tmp()) return;
+        write_file(spare, read_file(file));
+        made_ =
+            mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+            mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0 &&
+            mount(spare.c_str(), file.c_str(), nullptr, MS_BIND, nullptr) == 0;
+    }
+    ~NoNewFiles() {
+        if (geteuid() != 0) {
+            chmod(dir_.c_str(), 0755);
+            return;
+        }
+        umount2(file_.c_str(), MNT_DETACH);
+        umount2(dir_.c_str(), MNT_DETACH);
+    }
+    NoNewFiles(const NoNewFiles&) = delete;
+    NoNewFiles& operator=(const NoNewFiles&) = delete;
+    bool made() const { return made_; }
+
+  private:
+    std::string dir_, file_;
+    bool made_ = false;
+};
+
+// A file the user may write, in a directory where no file can be made
+// beside it, is written in place once the user agrees to replace it.
+TEST_F(SaveTest, FileInADirectoryThatTakesNoNewFileIsWrittenInPlace) {
+    const std::string data = payload(6);
+    server_.on("/pub/b.bin", Script::send(data));
+    fs::create_directory(in_cwd("locked"));
+    write_file(in_cwd("locked/b.bin"), "mine");
+    NoNewFiles locked(in_cwd("locked"), in_cwd("locked/b.bin"), dir_.file("b.spare"));
+    if (!locked.made()) GTEST_SKIP() << "no way here to make a directory refuse new files";
+    Session& s = start_on(line('9', "A binary", "/pub/b.bin"));
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, "Download to [b.bin] (^D cancel): "));
+    s.keys("locked/b.bin\r");
+    ASSERT_SCREEN(s, prompting(s, "File locked/b.bin exists. Replace it? (y/N): "));
+    s.keys("y");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
+    EXPECT_TRUE(read_file(in_cwd("locked/b.bin")) == data) << read_file(in_cwd("locked/b.bin"));
+    EXPECT_EQ(entries(in_cwd("locked")), std::vector<std::string>{"b.bin"});
+    // Remembered like any saved file: a copy elsewhere needs no request.
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, "Download to [b.bin] (^D cancel): "));
+    s.keys("\r");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
+    EXPECT_TRUE(read_file(in_cwd("b.bin")) == data);
+    EXPECT_EQ(requests_for("/pub/b.bin"), 1u);
     EXPECT_TRUE(s.quits());
 }
 
@@ -434,7 +513,7 @@ TEST_F(SaveTest, ReplacingDownloadCutShortLeavesTheFileAsItWas) {
         write_file(in_cwd("slow.bin"), "mine");
         Session& s = start_held_download('9', "/pub/slow.bin", prompt);
         ASSERT_SCREEN(s, prompting(s, "File slow.bin exists. Replace it? (y/N): "));
-        s.keys("y\r");
+        s.keys("y");
         ASSERT_SCREEN(s, s.status().rfind("15 bytes (z cancels)", 0) == 0);
         EXPECT_EQ(read_file(in_cwd("slow.bin")), "mine");
         if (cancel) {
@@ -452,8 +531,8 @@ TEST_F(SaveTest, ReplacingDownloadCutShortLeavesTheFileAsItWas) {
 }
 
 // What is at a typed name and is no regular file is written where it is,
-// never unlinked, and never waited for; a symbolic link is replaced, not
-// written through.
+// never unlinked, never waited for, and never read again as the item's
+// copy; a symbolic link is replaced, not written through.
 TEST_F(SaveTest, DestinationsThatAreNoFilesSurviveTheSave) {
     const std::string data = payload(3);
     server_.on("/pub/a.bin", Script::send(data));
@@ -467,7 +546,7 @@ TEST_F(SaveTest, DestinationsThatAreNoFilesSurviveTheSave) {
     ASSERT_SCREEN(s, prompting(s, save_prompt));
     s.keys("fifo\r");
     ASSERT_SCREEN(s, prompting(s, "File fifo exists. Replace it? (y/N): "));
-    s.keys("y\r");
+    s.keys("y");
     ASSERT_SCREEN(s, s.status().rfind("Can't open destination file fifo: No such device or "
                                       "address [Press a key",
                                       0) == 0);
@@ -475,16 +554,25 @@ TEST_F(SaveTest, DestinationsThatAreNoFilesSurviveTheSave) {
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_TRUE(fs::is_fifo(in_cwd("fifo")));
 
+    // Saved, but no copy to read again: the next save fetches.
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, save_prompt));
+    s.keys("/dev/null\r");
+    ASSERT_SCREEN(s, prompting(s, "File /dev/null exists. Replace it? (y/N): "));
+    s.keys("y");
+    ASSERT_SCREEN(s, back_on_page(s, 0));
+
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, save_prompt));
     s.keys("link\r");
     ASSERT_SCREEN(s, prompting(s, "File link exists. Replace it? (y/N): "));
-    s.keys("y\r");
+    s.keys("y");
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_FALSE(fs::is_symlink(in_cwd("link")));
     EXPECT_TRUE(read_file(in_cwd("link")) == data);
     EXPECT_EQ(read_file(dir_.file("victim")), "keep");
     EXPECT_EQ(entries(cwd()), (std::vector<std::string>{"fifo", "link"}));
+    EXPECT_EQ(requests_for("/pub/a.bin"), 2u);
     EXPECT_TRUE(s.quits());
 }
 

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -36,6 +38,24 @@ Item make_item(char type, const char* display, const char* selector, const char*
     item.host = host;
     item.port = port;
     return item;
+}
+
+// The lock file that status_noting_lock looks at, and the messages it saw
+// shown while another run could not have taken that lock.
+std::string watched_lock;
+std::vector<std::string> shown_under_lock;
+
+void status_noting_lock(const char* format, ...) {
+    char buf[1024];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(buf, sizeof buf, format, ap);
+    va_end(ap);
+    recorded_status().emplace_back(buf);
+    // A lock of its own open file: refused while the code under test holds one.
+    int fd = open(watched_lock.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) shown_under_lock.emplace_back(buf);
+    if (fd >= 0) close(fd);
 }
 
 class BookmarksTest : public testing::Test {
@@ -138,8 +158,13 @@ TEST_F(BookmarksTest, LoadAndRemoveByRename) {
     ASSERT_EQ(page.dir->count, 3u);
     EXPECT_STREQ(page.dir->items[1].display, "a note\r");
 
+    // A file the user published stays readable to others.
+    ASSERT_EQ(chmod(file().c_str(), 0644), 0);
     ASSERT_TRUE(remove_bookmark(page, 0));
     EXPECT_EQ(contents(), note + b + "tail without end");
+    struct stat st {};
+    ASSERT_EQ(stat(file().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
     // The page still shows the old file: removing by its index now would
     // hit another line, so nothing is removed.
     EXPECT_FALSE(remove_bookmark(page, 0));
@@ -219,6 +244,29 @@ TEST_F(BookmarksTest, NoFileIsAMessage) {
     EXPECT_EQ(page.dir, nullptr);
     ASSERT_EQ(status_.messages().size(), 1u);
     EXPECT_EQ(status_.messages()[0].rfind("No bookmarks yet", 0), 0u);
+}
+
+// Each message waits for a key: the lock is let go before it, so that
+// another run of tolm never waits on a person reading it.
+TEST_F(BookmarksTest, NoMessageIsShownUnderTheLock) {
+    watched_lock = file() + ".lock";
+    shown_under_lock.clear();
+    show_status = status_noting_lock;
+    const Item one = make_item('1', "One", "/1", "h", "70");
+    add_bookmark(one);
+    add_bookmark(one);
+    Item page;
+    page.type = '1';
+    ASSERT_TRUE(load_bookmarks(&page));
+    write("1Other\t/o\th\t70\r\n");
+    EXPECT_FALSE(remove_bookmark(page, 0));
+    fs::resize_file(file(), (std::uintmax_t{64} << 20) + 1);
+    add_bookmark(one);
+    EXPECT_EQ(status_.messages(),
+              (std::vector<std::string>{"Bookmarked \"One\"", "Already in the bookmarks",
+                                        "The bookmarks file changed meanwhile: nothing removed",
+                                        "Bookmarks " + file() + " is larger than 64 MiB"}));
+    EXPECT_EQ(shown_under_lock, std::vector<std::string>{});
 }
 
 // A process killed at any moment of a removal or an addition leaves the
