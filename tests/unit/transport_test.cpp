@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
@@ -551,6 +552,37 @@ TEST_F(TransportTest, DownloadWhenTheServerIsUnreachable) {
     EXPECT_EQ(script_.reports, 1);
     EXPECT_TRUE(dest.closed());
     EXPECT_TRUE(script_.write_sizes.empty());
+}
+
+// The C library reads a port as strtoul does (a sign, leading blanks, and
+// wrapping past 65535): " 105567" would reach port 40031.
+TEST_F(TransportTest, PortThatLooksNumericMustBeANumber) {
+    const std::string refused = "Can't resolve hostname \"127.0.0.1\": ";
+    const struct {
+        const char* port;
+        bool connects;
+    } cases[] = {
+        {"70", true},     {"65535", true},  {"070", true},      {"gopher", true},
+        {"65536", false}, {"99999", false}, {"+105567", false}, {" 105567", false},
+        {"\t70", false},  {"-1", false},    {"+70", false},     {"70 ", false},
+        {"7x0", false},   {"0x46", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("port '") + c.port + "'");
+        script_ = Script{};
+        recorded_status().clear();
+        Connection conn;
+        int result = connect_server("127.0.0.1", c.port, &conn);
+        EXPECT_EQ(script_.connects, c.connects ? 1 : 0);
+        if (c.connects) {
+            EXPECT_EQ(result, 0);
+            close(conn.fd);
+            EXPECT_TRUE(status_.messages().empty());
+        } else {
+            EXPECT_LT(result, 0);
+            EXPECT_EQ(status_.messages(), Messages{refused + gai_strerror(EAI_SERVICE)});
+        }
+    }
 }
 
 // A gopher server on loopback for one request: answers with reply and
