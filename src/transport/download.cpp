@@ -40,6 +40,7 @@ int download_item(const Item* item, int fd) {
             return fail(fd, fetch);
         }
     } else {
+        if (!sendable_selector(item->selector)) return fail(fd, fetch);
         fetch.report(fetch_connecting);
         if (connect_server(item->host, item->port, &src) < 0) return fail(fd, fetch);
         if (send_selector(&src, item->selector) == -1) {

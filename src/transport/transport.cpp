@@ -144,6 +144,13 @@ int connect_server(const char* host, const char* port, Connection* conn) {
     return result;
 }
 
+bool sendable_selector(const char* selector) {
+    if (!strpbrk(selector, "\r\n")) return true;
+    show_status("Can't send message: %s", strerror(EINVAL));
+    errno = EINVAL;
+    return false;
+}
+
 int send_selector(Connection* conn, const char* selector) {
     size_t len = strlen(selector);
     char* line = static_cast<char*>(alloc_or_die(len + 3));
@@ -183,6 +190,7 @@ bool FetchScope::cancelled() const {
 
 int receive_response(Item* item) {
     FetchScope fetch(*item);
+    if (!sendable_selector(item->selector)) return 0;
     fetch.report(fetch_connecting);
     Connection conn;
     if (connect_server(item->host, item->port, &conn) < 0) return 0;

@@ -42,11 +42,17 @@ extern const TransportOps* transport;
 // left open). SIGWINCH is blocked meanwhile.
 [[nodiscard]] int connect_server(const char* host, const char* port, Connection* conn);
 
+// Whether selector can be sent as one request line: false, reported as a
+// failure to send (EINVAL), when it holds a CR or LF, which would end the
+// line early and let the rest reach the server as a request of its own.
+[[nodiscard]] bool sendable_selector(const char* selector);
+
 // Writes selector and CR LF. Returns 0, or -1 after reporting.
 [[nodiscard]] int send_selector(Connection* conn, const char* selector);
 
 // Fetches item (host, port, selector) into item->raw. Returns 1, or 0
-// after reporting (raw stays nullptr). A fetch the user cancels (ECANCELED
+// after reporting (raw stays nullptr); no connection is made for a
+// selector that cannot be sent. A fetch the user cancels (ECANCELED
 // from a wait, see watch_keys) fails like any other, unreported.
 [[nodiscard]] int receive_response(Item* item);
 

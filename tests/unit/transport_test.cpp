@@ -585,6 +585,27 @@ TEST_F(TransportTest, PortThatLooksNumericMustBeANumber) {
     }
 }
 
+// A CR in a selector (a menu line can carry one) would end the request
+// line early and send the rest as a second request.
+TEST_F(TransportTest, SelectorWithALineBreakIsNeverSent) {
+    for (const char* selector : {"/a\rFLUSHALL", "/a\nb", "\r"}) {
+        SCOPED_TRACE(selector);
+        script_ = Script{};
+        recorded_status().clear();
+        Item item = request(selector);
+        EXPECT_EQ(receive_response(&item), 0);
+        EXPECT_EQ(item.raw, nullptr);
+        EXPECT_EQ(status_.messages(), Messages{"Can't send message: Invalid argument"});
+        Destination dest;
+        std::string out;
+        EXPECT_EQ(download_capturing(item, dest.fd, &out), 0);
+        EXPECT_TRUE(dest.closed());
+        EXPECT_EQ(out, "Can't send message: Invalid argument");
+        EXPECT_EQ(script_.connects, 0);
+        EXPECT_EQ(script_.written, "");
+    }
+}
+
 // A gopher server on loopback for one request: answers with reply and
 // then waits for the client to hang up.
 class LoopbackServer {
