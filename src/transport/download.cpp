@@ -42,7 +42,7 @@ int download_item(const Item* item, int fd) {
     } else {
         if (!sendable_selector(item->selector)) return fail(fd, fetch);
         fetch.report(fetch_connecting);
-        if (connect_server(item->host, item->port, &src) < 0) return fail(fd, fetch);
+        if (connect_server(item->host, item->port, &src, item) < 0) return fail(fd, fetch);
         if (send_selector(&src, item->selector) == -1) {
             transport->close(&src);
             return fail(fd, fetch);
