@@ -16,6 +16,7 @@
 #include "driver/process/state.h"
 #include "driver/process/wait.h"
 #include "items/item.h"
+#include "transport/crossing.h"
 #include "transport/transport.h"
 #include "ui/keys.h"
 #include "ui/page.h"
@@ -140,6 +141,7 @@ void interactive_setup() {
     static DriverCommands commands;
     provide_page_commands(&commands);
     set_progress_hook(show_fetch_progress);
+    set_crossing_hook([](const char* question) { return ask_yes("%s", question); });
     set_key_watch(STDIN_FILENO, take_fetch_keys, catch_up_fetch_progress);
 }
 

@@ -19,6 +19,9 @@ bool in_tmpdir(const char* path) {
 
 } // namespace
 
+// One per menu line: a field added must fit in the padding.
+static_assert(sizeof(void*) != 8 || sizeof(Item) == 72, "Item grew");
+
 ItemArray::ItemArray(uint64_t capacity)
     : items_(static_cast<Item*>(resize_array_or_die(nullptr, capacity, sizeof(Item)))) {}
 
@@ -76,6 +79,15 @@ bool inside(const Item* item, const Item* tree) {
     for (uint64_t i = 0; i < dir.count; i++)
         if (item == &dir.items[i] || inside(item, &dir.items[i])) return true;
     return false;
+}
+
+bool in_menu_of(const Item& item, const Item& page) {
+    if (!page.dir || page.dir->count == 0) return false;
+    const Item* first = &page.dir->items[0];
+    // Compared as addresses: only an item of the array lies between them.
+    auto at = reinterpret_cast<uintptr_t>(&item);
+    return at >= reinterpret_cast<uintptr_t>(first) &&
+           at <= reinterpret_cast<uintptr_t>(&page.dir->items[page.dir->count - 1]);
 }
 
 const char* type_tag(int type) {

@@ -12,12 +12,25 @@ struct Dir;
 // The port of a gopher URL or item that names none.
 inline constexpr char default_gopher_port[] = "70";
 
+// Where the connection that fetched a page led, as far as a page may name
+// an address: what it found there decides which addresses its menu lines
+// reach without asking the user.
+enum class Reach : unsigned char {
+    none,     // not fetched from an address (the bookmarks page, help)
+    loopback, // this machine: 127/8, ::1, and the unspecified 0/8 and ::
+    local,    // a private or link-local network
+    global,   // anywhere else
+};
+
 // One gopher item: a menu line, the item the URL names, or the help page.
 // display, selector, host and port are borrowed: they point into the raw
 // text of the page the item came from (or into url_copy for the root).
 struct Item {
     char type = 0;        // NUL for a menu line that was not split into fields
     char mirror_type = 0; // for '+' items: type of the nearest earlier non-'+' item
+    // Where raw came from; it sits in the padding after the two types, so
+    // a menu of a million lines costs no more.
+    Reach origin = Reach::none;
     const char* display = nullptr;
     const char* selector = nullptr;
     const char* host = nullptr;
@@ -66,6 +79,10 @@ inline char effective_type(const Item& item) {
 // into selector), or nullptr when selector (which may be nullptr) has no
 // such prefix.
 const char* link_url(const char* selector);
+
+// Whether item is one of the lines of page's menu (not merely opened from
+// it, like a URL typed there).
+[[nodiscard]] bool in_menu_of(const Item& item, const Item& page);
 
 // Frees raw, extra and dir (recursively) and sets them to nullptr; unlinks
 // extra when it names a file inside the temporary directory, except in a

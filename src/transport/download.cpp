@@ -35,8 +35,9 @@ int download_item(const Item* item, int fd) {
             return failure(fetch);
         }
     } else {
+        if (!sendable_selector(item->selector)) return failure(fetch);
         fetch.report(fetch_connecting);
-        if (connect_server(item->host, item->port, &src) < 0) return failure(fetch);
+        if (connect_server(item->host, item->port, &src, item) < 0) return failure(fetch);
         if (send_selector(&src, item->selector) == -1) {
             transport->close(&src);
             return failure(fetch);

@@ -1,5 +1,6 @@
 #include "transport/resolve.h"
 
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -64,13 +65,18 @@ int read_exact(int fd, void* buf, size_t n) {
     return 1;
 }
 
-// A port given as a number past 65535, which the C library would take
-// modulo 65536: gopher://host:99999/ must not reach port 34463.
-bool port_out_of_range(const char* port) {
-    if (!*port) return false;
+// A port that the C library would read as a number but not as written:
+// it takes a sign and leading blanks and wraps past 65535, so
+// gopher://host:99999/, ":+105567" and ": 105567" would reach another port.
+// A port that begins like a number must be one, all digits and at most
+// 65535; any other text is a service name.
+bool port_malformed(const char* port) {
+    auto first = static_cast<unsigned char>(*port);
+    bool numeric = isdigit(first) || first == '+' || first == '-' || isspace(first);
+    if (!numeric) return false;
     unsigned long value = 0;
     for (const char* p = port; *p; p++) {
-        if (*p < '0' || *p > '9') return false;
+        if (*p < '0' || *p > '9') return true;
         if (value <= 65535) value = value * 10 + static_cast<unsigned long>(*p - '0');
     }
     return value > 65535;
@@ -105,7 +111,7 @@ pid_t lookup_pid = 0;
 
 int resolve_host(const char* host, const char* port, const addrinfo* hints, addrinfo** out) {
     *out = nullptr;
-    if (port_out_of_range(port)) return EAI_SERVICE;
+    if (port_malformed(port)) return EAI_SERVICE;
     addrinfo numeric = *hints;
     numeric.ai_flags |= AI_NUMERICHOST | AI_NUMERICSERV;
     addrinfo* list = nullptr;

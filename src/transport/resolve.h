@@ -10,7 +10,8 @@ struct addrinfo;
 // resolved in place; names are looked up in a child process, so that the
 // wait for the answer can be cut short by a signal or abandoned when the
 // user cancels the fetch (EAI_SYSTEM, errno ECANCELED; the child is
-// killed). A number past 65535 as the port fails with EAI_SERVICE.
+// killed). A port that begins with a digit, a sign or a blank and is not
+// all digits up to 65535 fails with EAI_SERVICE; other text is a service.
 [[nodiscard]] int resolve_host(const char* host, const char* port, const addrinfo* hints,
                                addrinfo** out);
 // Frees a list from resolve_host; nullptr is ignored.

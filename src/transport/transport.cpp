@@ -15,6 +15,7 @@
 #include "driver/process/wait.h"
 #include "items/item.h"
 #include "items/uri.h"
+#include "transport/crossing.h"
 #include "transport/resolve.h"
 
 namespace {
@@ -22,6 +23,8 @@ namespace {
 // A connect result that gives up at once without a report: the user
 // cancelled the fetch.
 constexpr int connect_cancelled = -3;
+// Likewise: the user declined an address that a page named.
+constexpr int connect_declined = -4;
 
 void (*progress_hook)(const Item* item, long long received) = nullptr;
 
@@ -103,7 +106,7 @@ const TransportOps tcp_transport = {
 };
 const TransportOps* transport = &tcp_transport;
 
-int connect_server(const char* host, const char* port, Connection* conn) {
+int connect_server(const char* host, const char* port, Connection* conn, const Item* item) {
     WinchBlocked blocked;
     addrinfo hints = {};
     hints.ai_family = AF_UNSPEC;
@@ -118,7 +121,21 @@ int connect_server(const char* host, const char* port, Connection* conn) {
     }
     int result = -1;
     int err = 0;
+    // One question for the request: once agreed, the other addresses of the
+    // same name are tried as well.
+    bool agreed = !item;
     for (addrinfo* a = list; a; a = a->ai_next) {
+        if (!agreed && crossing_needs_asking(*item, a->ai_addr)) {
+            // The status row is the question's: a redraw after a resize
+            // would otherwise put the progress over it. The next report
+            // brings the progress back.
+            if (progress_hook) progress_hook(nullptr, 0);
+            if (!crossing_agreed(*item, a->ai_addr)) {
+                result = connect_declined;
+                break;
+            }
+            agreed = true;
+        }
         conn->fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
         if (conn->fd == -1) {
             err = errno;
@@ -128,6 +145,7 @@ int connect_server(const char* host, const char* port, Connection* conn) {
         for (;;) {
             result = transport->connect(conn, a, host);
             if (result >= 0) {
+                conn->reach = reach_of(a->ai_addr);
                 free_resolved(list);
                 return result;
             }
@@ -142,6 +160,13 @@ int connect_server(const char* host, const char* port, Connection* conn) {
     free_resolved(list);
     if (result == -1) transport->report_connect_error(conn, host, port, err);
     return result;
+}
+
+bool sendable_selector(const char* selector) {
+    if (!strpbrk(selector, "\r\n")) return true;
+    show_status("Can't send message: %s", strerror(EINVAL));
+    errno = EINVAL;
+    return false;
 }
 
 int send_selector(Connection* conn, const char* selector) {
@@ -183,9 +208,10 @@ bool FetchScope::cancelled() const {
 
 int receive_response(Item* item) {
     FetchScope fetch(*item);
+    if (!sendable_selector(item->selector)) return 0;
     fetch.report(fetch_connecting);
     Connection conn;
-    if (connect_server(item->host, item->port, &conn) < 0) return 0;
+    if (connect_server(item->host, item->port, &conn, item) < 0) return 0;
     if (send_selector(&conn, item->selector) == -1) {
         transport->close(&conn);
         return 0;
@@ -231,5 +257,6 @@ int receive_response(Item* item) {
         return 0;
     }
     item->raw.reset(buf);
+    item->origin = conn.reach;
     return 1;
 }

@@ -5,12 +5,14 @@
 
 #include <sys/types.h>
 
-struct Item;
+#include "items/item.h"
+
 struct addrinfo;
 
 // One request's socket, or a local file's descriptor (downloads).
 struct Connection {
     int fd = -1;
+    Reach reach = Reach::none; // the class of the address connected to
 };
 
 struct TransportOps {
@@ -39,15 +41,25 @@ extern const TransportOps* transport;
 
 // Connects to host:port, trying every address in order; reports only the
 // last failure. Returns >= 0 when connected, negative otherwise (no socket
-// left open). SIGWINCH is blocked meanwhile.
-[[nodiscard]] int connect_server(const char* host, const char* port, Connection* conn);
+// left open). SIGWINCH is blocked meanwhile. For item, the one the
+// request is for, an address that its page may not name unasked is put to
+// the user first (crossing.h); declined, it gives up unreported.
+[[nodiscard]] int connect_server(const char* host, const char* port, Connection* conn,
+                                 const Item* item = nullptr);
+
+// Whether selector can be sent as one request line: false, reported as a
+// failure to send (EINVAL), when it holds a CR or LF, which would end the
+// line early and let the rest reach the server as a request of its own.
+[[nodiscard]] bool sendable_selector(const char* selector);
 
 // Writes selector and CR LF. Returns 0, or -1 after reporting.
 [[nodiscard]] int send_selector(Connection* conn, const char* selector);
 
-// Fetches item (host, port, selector) into item->raw. Returns 1, or 0
-// after reporting (raw stays nullptr). A fetch the user cancels (ECANCELED
-// from a wait, see watch_keys) fails like any other, unreported.
+// Fetches item (host, port, selector) into item->raw and records in
+// item->origin where it came from. Returns 1, or 0 after reporting (raw
+// stays nullptr); no connection is made for a selector that cannot be
+// sent. A fetch the user cancels (ECANCELED from a wait, see watch_keys)
+// or a connection declined fails like any other, unreported.
 [[nodiscard]] int receive_response(Item* item);
 
 // What a fetch tells the progress hook while the connection is not yet

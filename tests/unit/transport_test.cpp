@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
@@ -22,6 +24,7 @@
 
 #include "items/item.h"
 #include "recorders.h"
+#include "transport/crossing.h"
 #include "transport/download.h"
 #include "transport/transport.h"
 
@@ -556,6 +559,240 @@ TEST_F(TransportTest, DownloadWhenTheServerIsUnreachable) {
     EXPECT_EQ(script_.reports, 1);
     EXPECT_TRUE(dest.still_open());
     EXPECT_TRUE(script_.write_sizes.empty());
+}
+
+// The C library reads a port as strtoul does (a sign, leading blanks, and
+// wrapping past 65535): " 105567" would reach port 40031.
+TEST_F(TransportTest, PortThatLooksNumericMustBeANumber) {
+    const std::string refused = "Can't resolve hostname \"127.0.0.1\": ";
+    const struct {
+        const char* port;
+        bool connects;
+    } cases[] = {
+        {"70", true},     {"65535", true},  {"070", true},      {"gopher", true},
+        {"65536", false}, {"99999", false}, {"+105567", false}, {" 105567", false},
+        {"\t70", false},  {"-1", false},    {"+70", false},     {"70 ", false},
+        {"7x0", false},   {"0x46", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("port '") + c.port + "'");
+        script_ = Script{};
+        recorded_status().clear();
+        Connection conn;
+        int result = connect_server("127.0.0.1", c.port, &conn);
+        EXPECT_EQ(script_.connects, c.connects ? 1 : 0);
+        if (c.connects) {
+            EXPECT_EQ(result, 0);
+            close(conn.fd);
+            EXPECT_TRUE(status_.messages().empty());
+        } else {
+            EXPECT_LT(result, 0);
+            EXPECT_EQ(status_.messages(), Messages{refused + gai_strerror(EAI_SERVICE)});
+        }
+    }
+}
+
+// A CR in a selector (a menu line can carry one) would end the request
+// line early and send the rest as a second request.
+TEST_F(TransportTest, SelectorWithALineBreakIsNeverSent) {
+    for (const char* selector : {"/a\rFLUSHALL", "/a\nb", "\r"}) {
+        SCOPED_TRACE(selector);
+        script_ = Script{};
+        recorded_status().clear();
+        Item item = request(selector);
+        EXPECT_EQ(receive_response(&item), 0);
+        EXPECT_EQ(item.raw, nullptr);
+        EXPECT_EQ(status_.messages(), Messages{"Can't send message: Invalid argument"});
+        Destination dest;
+        std::string out;
+        EXPECT_EQ(download_capturing(item, dest.fd, &out), 0);
+        EXPECT_TRUE(dest.closed());
+        EXPECT_EQ(out, "Can't send message: Invalid argument");
+        EXPECT_EQ(script_.connects, 0);
+        EXPECT_EQ(script_.written, "");
+    }
+}
+
+sockaddr_storage address(const char* text, uint16_t port = 70) {
+    sockaddr_storage ss = {};
+    auto* in = reinterpret_cast<sockaddr_in*>(&ss);
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&ss);
+    if (inet_pton(AF_INET, text, &in->sin_addr) == 1) {
+        in->sin_family = AF_INET;
+        in->sin_port = htons(port);
+    } else if (inet_pton(AF_INET6, text, &in6->sin6_addr) == 1) {
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(port);
+    } else {
+        ADD_FAILURE() << "not an address: " << text;
+    }
+    return ss;
+}
+
+TEST(CrossingTest, AddressClassesAndWhichCrossingsAsk) {
+    const struct {
+        const char* address;
+        Reach reach;
+    } cases[] = {
+        {"127.0.0.1", Reach::loopback},
+        {"127.200.3.4", Reach::loopback},
+        {"0.0.0.0", Reach::loopback},
+        {"::1", Reach::loopback},
+        {"::", Reach::loopback},
+        {"::ffff:127.0.0.1", Reach::loopback},
+        {"::ffff:0.0.0.0", Reach::loopback},
+        {"10.77.0.1", Reach::local},
+        {"172.16.0.1", Reach::local},
+        {"172.31.255.255", Reach::local},
+        {"192.168.1.1", Reach::local},
+        {"169.254.0.5", Reach::local},
+        {"fc00::1", Reach::local},
+        {"fdff:ffff::1", Reach::local},
+        {"fe80::1", Reach::local},
+        {"febf::1", Reach::local},
+        {"::ffff:192.168.0.1", Reach::local},
+        {"::ffff:169.254.1.1", Reach::local},
+        {"172.15.255.255", Reach::global},
+        {"172.32.0.0", Reach::global},
+        {"192.169.0.1", Reach::global},
+        {"11.0.0.1", Reach::global},
+        {"128.0.0.1", Reach::global},
+        {"192.0.2.1", Reach::global},
+        {"fec0::1", Reach::global},
+        {"2001:db8::1", Reach::global},
+        {"::2", Reach::global},
+        {"::ffff:192.0.2.1", Reach::global},
+    };
+    for (const auto& c : cases) {
+        sockaddr_storage ss = address(c.address);
+        EXPECT_EQ(reach_of(reinterpret_cast<const sockaddr*>(&ss)), c.reach) << c.address;
+    }
+
+    const Reach all[] = {Reach::none, Reach::loopback, Reach::local, Reach::global};
+    for (Reach page : all)
+        for (Reach target : all) {
+            bool asks =
+                (page == Reach::global && (target == Reach::local || target == Reach::loopback)) ||
+                (page == Reach::local && target == Reach::loopback);
+            EXPECT_EQ(crossing_asks(page, target), asks)
+                << static_cast<int>(page) << " to " << static_cast<int>(target);
+        }
+}
+
+std::vector<std::string> questions;
+bool answer = false;
+bool record_question(const char* question) {
+    questions.emplace_back(question);
+    return answer;
+}
+
+// A page from example.org and its lines; only its lines are the page's
+// word, and only where its origin lies farther out than their address.
+class CrossingConnectTest : public TransportTest {
+  protected:
+    void SetUp() override {
+        TransportTest::SetUp();
+        questions.clear();
+        answer = false;
+        set_crossing_hook(record_question);
+        page_.host = "example.org";
+        page_.origin = Reach::global;
+        page_.parent = &page_;
+        page_.dir = std::make_unique<Dir>();
+        page_.dir->items = ItemArray(2);
+        for (const char* host : {"127.0.0.1", "192.0.2.7"}) {
+            Item& line = page_.dir->items.add();
+            line.type = '1';
+            line.host = host;
+            line.port = "6379";
+            line.selector = "FLUSHALL";
+            line.parent = &page_;
+            page_.dir->count++;
+        }
+    }
+    void TearDown() override {
+        set_crossing_hook(nullptr);
+        TransportTest::TearDown();
+    }
+    Item& line(int i) { return page_.dir->items[static_cast<uint64_t>(i)]; }
+
+    Item page_;
+};
+
+TEST_F(CrossingConnectTest, LineLeadingInwardIsAskedAndDeclinedQuietly) {
+    const std::string question =
+        "Connect to 127.0.0.1:6379 (this machine), named by a page from example.org? (y/N)";
+    Item& inward = line(0);
+    EXPECT_EQ(receive_response(&inward), 0);
+    EXPECT_EQ(questions, Messages{question});
+    EXPECT_EQ(script_.connects, 0);
+    EXPECT_EQ(script_.reports, 0);
+    EXPECT_EQ(script_.written, "");
+    EXPECT_TRUE(status_.messages().empty());
+
+    // Agreed: fetched, and the new page remembers it came from here.
+    questions.clear();
+    answer = true;
+    script_.reads = {{"iX\t\tnull.host\t1\r\n.\r\n"}};
+    ASSERT_EQ(receive_response(&inward), 1);
+    EXPECT_EQ(questions, Messages{question});
+    EXPECT_EQ(script_.written, "FLUSHALL\r\n");
+    EXPECT_EQ(inward.origin, Reach::loopback);
+
+    // Without anybody to ask, declined.
+    set_crossing_hook(nullptr);
+    inward.raw.reset();
+    script_ = Script{};
+    EXPECT_EQ(receive_response(&inward), 0);
+    EXPECT_EQ(script_.connects, 0);
+    EXPECT_TRUE(status_.messages().empty());
+}
+
+TEST_F(CrossingConnectTest, OnlyAFetchedPagesOwnLinesAreAsked) {
+    answer = false;
+    const struct {
+        const char* name;
+        Reach origin;
+        bool own_line;
+        const char* host;
+        bool asked;
+    } cases[] = {
+        {"global page, line to this machine", Reach::global, true, "127.0.0.1", true},
+        {"global page, line to a private net", Reach::global, true, "10.1.2.3", true},
+        {"global page, line to IPv6 link-local", Reach::global, true, "fe80::1", true},
+        {"global page, line outward", Reach::global, true, "192.0.2.7", false},
+        {"private page, line to this machine", Reach::local, true, "::1", true},
+        {"private page, line to a private net", Reach::local, true, "10.1.2.3", false},
+        {"loopback page", Reach::loopback, true, "127.0.0.1", false},
+        {"page never fetched (bookmarks)", Reach::none, true, "127.0.0.1", false},
+        {"URL typed on the page", Reach::global, false, "127.0.0.1", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        script_ = Script{};
+        questions.clear();
+        page_.origin = c.origin;
+        Item typed;
+        Item& item = c.own_line ? line(1) : typed;
+        item.host = c.host;
+        item.port = "70";
+        item.parent = &page_;
+        Connection conn;
+        int result = connect_server(item.host, item.port, &conn, &item);
+        EXPECT_EQ(questions.size(), c.asked ? 1u : 0u);
+        EXPECT_EQ(script_.connects, c.asked ? 0 : 1);
+        if (result >= 0) close(conn.fd);
+    }
+    // The root is the user's own, wherever it is.
+    Item root;
+    root.host = "127.0.0.1";
+    root.port = "70";
+    root.parent = &root;
+    root.origin = Reach::global;
+    Connection conn;
+    ASSERT_EQ(connect_server(root.host, root.port, &conn, &root), 0);
+    close(conn.fd);
+    EXPECT_TRUE(questions.empty());
 }
 
 // A gopher server on loopback for one request: answers with reply and
