@@ -1,6 +1,5 @@
 #include "driver/commands.h"
 
-#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -8,14 +7,13 @@
 
 #include "actions/bookmarks.h"
 #include "actions/open.h"
+#include "driver/holders.h"
 #include "driver/process/alloc.h"
 #include "driver/process/state.h"
 #include "items/item.h"
 #include "items/uri.h"
-#include "ui/keys.h"
 #include "ui/page.h"
 #include "ui/status.h"
-#include "ui/term.h"
 
 namespace {
 
@@ -24,70 +22,13 @@ namespace {
 struct Detached {
     CText text;
     Item item;
+    Held parent{item.parent};
     bool bookmarks = false;
 };
 
 std::vector<std::unique_ptr<Detached>> detached;
 
-// The bookmarks page's menu before its last reload, when the page the
-// reload was asked on lay in it: the navigation still holds that page (as
-// the one it came from) until the bookmarks page is open. Released by the
-// next bookmarks command, when nothing holds it any more.
-Item retired_bookmarks;
-
 const char bookmarks_display[] = "Bookmarks";
-
-// Items outside the tree (and the help page) keep a parent that a release
-// may free: they go back to page instead.
-void reparent_detached(const Item* released, Item* page) {
-    for (auto& d : detached)
-        if (inside(d->item.parent, released)) d->item.parent = page;
-    if (inside(help_item.parent, released)) help_item.parent = page;
-}
-
-// Before tree's menu is released: what points into it from outside (the
-// items owned here, the help page, the page last drawn) goes to heir.
-void let_go_of(const Item* tree, Item* heir) {
-    reparent_detached(tree, heir);
-    forget_displayed_inside(tree, heir);
-}
-
-// The view after the page's menu was replaced: the highlight on the same
-// line number while it exists, the view placed as after a resize.
-void keep_place(Dir& dir, uint64_t top, uint64_t cursor) {
-    dir.cursor = cursor < dir.count ? cursor : dir.count - 1;
-    int lines = term_lines();
-    uint64_t last = static_cast<uint64_t>(lines > 2 ? lines - 2 : 0);
-    // A shorter menu must not leave empty rows below a top kept from the
-    // old one.
-    if (dir.count - 1 > last && top > dir.count - 1 - last) top = dir.count - 1 - last;
-    if (top > dir.cursor) top = dir.cursor;
-    dir.top = place_resize(dir.count, last, top, dir.cursor);
-}
-
-// Moves a freshly fetched menu into page, releasing what page held, or
-// moving it into keep when given.
-void replace_menu(Item* page, Item* fresh, Item* keep = nullptr) {
-    uint64_t top = page->dir ? page->dir->top : 0;
-    uint64_t cursor = page->dir ? page->dir->cursor : 0;
-    let_go_of(page, page);
-    CText extra = std::move(fresh->extra);
-    if (keep) {
-        keep->raw = std::move(page->raw);
-        keep->dir = std::move(page->dir);
-    }
-    release_item(page);
-    page->raw = std::move(fresh->raw);
-    page->dir = std::move(fresh->dir);
-    page->extra = std::move(extra);
-    keep_place(*page->dir, top, cursor);
-}
-
-void release_retired_bookmarks(Item* page) {
-    if (!retired_bookmarks.dir) return;
-    let_go_of(&retired_bookmarks, page);
-    release_item(&retired_bookmarks);
-}
 
 Detached* bookmarks_detached() {
     for (auto& d : detached)
@@ -95,12 +36,22 @@ Detached* bookmarks_detached() {
     return nullptr;
 }
 
-} // namespace
-
-void release_results(Item* page) {
-    let_go_of(page, page);
-    release_item(page);
+// Whether going back from page, again and again, comes to target.
+bool leads_back_to(const Item* page, const Item* target) {
+    // Going back ends at the root, its own parent; a walker at half the
+    // speed ends a loop of parents, should one ever form, all the same.
+    const Item* slow = page;
+    bool slow_moves = false;
+    for (const Item* p = page; p != target; slow_moves = !slow_moves) {
+        if (!p || p->parent == p) return false;
+        p = p->parent;
+        if (slow_moves) slow = slow->parent;
+        if (p == slow) return false;
+    }
+    return true;
 }
+
+} // namespace
 
 Item* go_to_url(Item* page) {
     CText answer(prompt_line("Go to URL (^D cancel): "));
@@ -126,8 +77,7 @@ bool reload_page(Item* page) {
     if (is_bookmarks_page(page)) {
         Item fresh;
         if (!load_bookmarks(&fresh)) return false;
-        release_retired_bookmarks(page);
-        replace_menu(page, &fresh);
+        replace_menu(page, &fresh, page);
         return true;
     }
     // A twin of the page that shares its borrowed strings: the page stays
@@ -144,7 +94,7 @@ bool reload_page(Item* page) {
     // A search page is fetched with its query, as the search step does.
     if (effective_type(*page) == '7' && fresh.extra) fresh.selector = fresh.extra.get();
     if (!open_item(page, &fresh) || !fresh.dir) return false;
-    replace_menu(page, &fresh);
+    replace_menu(page, &fresh, page);
     return true;
 }
 
@@ -155,18 +105,13 @@ Item* bookmarks_page(Item* page) {
         Item* marks = &d->item;
         Item fresh;
         if (!load_bookmarks(&fresh)) return nullptr;
-        release_retired_bookmarks(marks);
-        if (page == marks || inside(page, marks)) {
-            // Back up to the bookmarks page, which keeps the parent it has:
-            // a page in its own menu as its parent would leave no way back.
-            replace_menu(marks, &fresh, page == marks ? nullptr : &retired_bookmarks);
-            return marks;
-        }
-        // What was opened from the old menu goes back to where the page
-        // was opened from, not to the page, which is about to be its child.
-        reparent_detached(marks, marks->parent);
-        marks->parent = page;
-        replace_menu(marks, &fresh);
+        // Asked for on a page reached from it, the bookmarks page keeps its
+        // parent: that page as its parent would leave no way back. Else
+        // what pointed into the old menu goes back to where the page was
+        // opened from, not to the page, which is about to be its child.
+        const bool keeps_parent = leads_back_to(page, marks);
+        replace_menu(marks, &fresh, keeps_parent ? marks : marks->parent);
+        if (!keeps_parent) marks->parent = page;
         return marks;
     }
     auto d = std::make_unique<Detached>();
@@ -192,22 +137,19 @@ bool is_bookmarks_page(const Item* item) {
 
 Item* remove_highlighted_bookmark(Item* page) {
     if (!is_bookmarks_page(page) || !page->dir) return nullptr;
-    release_retired_bookmarks(page);
     if (!remove_bookmark(*page, page->dir->cursor)) return nullptr;
     Item fresh;
     if (load_bookmarks(&fresh)) {
-        replace_menu(page, &fresh);
+        replace_menu(page, &fresh, page);
         draw_page(page);
         return nullptr;
     }
     // The last one went (said by the load): nothing is left to browse.
-    let_go_of(page, page->parent);
-    release_item(page);
+    release_menu(page, page->parent);
     return page->parent;
 }
 
 void release_detached_items() {
-    release_item(&retired_bookmarks);
     for (auto& d : detached)
         release_item(&d->item);
     detached.clear();

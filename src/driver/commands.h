@@ -20,8 +20,9 @@ struct Item;
 [[nodiscard]] bool reload_page(Item* page);
 
 // The bookmarks page, read from the file again: one page for the run.
-// Its parent becomes page, unless page is the bookmarks page or was
-// opened from it: then it keeps the parent it has. nullptr after reporting
+// Its parent becomes page, unless going back from page leads to the
+// bookmarks page (page is the bookmarks page or was reached from it): then
+// it keeps the parent it has. nullptr after reporting
 // (the page then stays as it was).
 [[nodiscard]] Item* bookmarks_page(Item* page);
 
@@ -32,11 +33,6 @@ struct Item;
 // draws the page again from the file. Returns the page to go to when none
 // is left (the page's parent), else nullptr: stay on the page.
 [[nodiscard]] Item* remove_highlighted_bookmark(Item* page);
-
-// Releases page's response and menu (release_item), after giving what
-// points into them from outside (the items owned here, the help page, the
-// page last drawn) page itself instead.
-void release_results(Item* page);
 
 // Releases the items owned here (removing their files in the temporary
 // directory); for the exit clean-up.

@@ -11,6 +11,7 @@
 #include "actions/external.h"
 #include "actions/open.h"
 #include "driver/commands.h"
+#include "driver/holders.h"
 #include "driver/process/alloc.h"
 #include "driver/process/signals.h"
 #include "driver/process/state.h"
@@ -93,7 +94,8 @@ enum class Next { browse, back };
 
 // The search step: ask for the query (offering the last one), then reuse
 // the cached results or fetch anew.
-Next search(Item* current, Item*& previous) {
+// previous is read after the results are released, which may re-point it.
+Next search(Item* current, Item* const& previous) {
     const char* def = "";
     size_t sel_len = strlen(current->selector);
     if (current->extra && strncmp(current->extra.get(), current->selector, sel_len) == 0 &&
@@ -112,9 +114,9 @@ Next search(Item* current, Item*& previous) {
     if (!fresh && !current->extra) return Next::back;
 
     if (fresh) {
-        if (inside(previous, current))
-            previous = current->parent != current ? current->parent : nullptr;
-        release_results(current);
+        // A page among the earlier results that the user came back from
+        // gives way to the page the search was opened from.
+        release_menu(current, current->parent);
         current->extra = std::move(request);
     }
     if (current->dir) return Next::browse;
@@ -146,6 +148,10 @@ void interactive_setup() {
 void navigate(Item* root) {
     Item* current = root;
     Item* previous = nullptr;
+    // A command on the page, or a new search, may release what they point
+    // into.
+    Held held_current(current);
+    Held held_previous(previous);
     for (;;) {
         Next next = Next::back;
         auto type = static_cast<unsigned char>(effective_type(*current));

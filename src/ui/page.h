@@ -6,9 +6,10 @@
 
 struct Item;
 
-// Before tree's menu is released: a page drawn from inside it is no
-// longer redrawn; heir (maybe nullptr) is the displayed page instead.
-void forget_displayed_inside(const Item* tree, Item* heir);
+// The menu page last drawn, drawn again after a resize; nullptr before
+// the first. Never owns; the driver re-points it before a menu it points
+// into is released.
+Item*& displayed_page();
 
 // Clears the screen and draws a menu page (types '1', '7', '+'; others
 // are ignored): its rows from top, the highlight, the status bar. The
