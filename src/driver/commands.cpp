@@ -1,5 +1,7 @@
 #include "driver/commands.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -17,24 +19,38 @@
 
 namespace {
 
+// The pages made outside the root's tree.
+enum class Kind { url, bookmarks, history };
+
 // An item made outside the root's tree, with the text its strings point
 // into.
 struct Detached {
     CText text;
     Item item;
     Held parent{item.parent};
-    bool bookmarks = false;
+    Kind kind = Kind::url;
 };
 
 std::vector<std::unique_ptr<Detached>> detached;
 
 const char bookmarks_display[] = "Bookmarks";
+const char history_display[] = "History";
 
-Detached* bookmarks_detached() {
+Detached* detached_of(Kind kind) {
     for (auto& d : detached)
-        if (d->bookmarks) return d.get();
+        if (d->kind == kind) return d.get();
     return nullptr;
 }
+
+bool is_detached(const Item* item, Kind kind) {
+    const Detached* d = detached_of(kind);
+    return d && &d->item == item;
+}
+
+// The pages the history page's entries name, in its order, and the
+// history's version it was made from.
+std::vector<Item*> history_entries;
+uint64_t history_made = 0;
 
 // Whether going back from page, again and again, comes to target.
 bool leads_back_to(const Item* page, const Item* target) {
@@ -48,6 +64,55 @@ bool leads_back_to(const Item* page, const Item* target) {
         if (slow_moves) slow = slow->parent;
         if (p == slow) return false;
     }
+    return true;
+}
+
+// A copy of text (maybe nullptr) at *at, which moves past it.
+const char* copy_into(const char* text, char** at) {
+    if (!text) return nullptr;
+    const char* copy = *at;
+    size_t n = strlen(text) + 1;
+    memcpy(*at, text, n);
+    *at += n;
+    return copy;
+}
+
+// The history page's menu in *menu: an entry typed like each page, with
+// copies of its strings (a page may go while the menu stays), newest
+// first; false, with nothing changed, when there is no page.
+bool make_history_menu(Item* menu) {
+    const std::vector<Item*>& pages = pages_shown();
+    if (pages.empty()) return false;
+    history_entries.assign(pages.rbegin(), pages.rend());
+    history_made = history_version();
+    size_t size = 1;
+    for (const Item* page : history_entries)
+        for (const char* text : {page->display, page->selector, page->host, page->port})
+            size += text ? strlen(text) + 1 : 0;
+    menu->raw.reset(static_cast<char*>(alloc_or_die(size)));
+    char* at = menu->raw.get();
+    *at = '\0';
+    menu->dir = std::make_unique<Dir>();
+    Dir& dir = *menu->dir;
+    dir.items = ItemArray(history_entries.size());
+    dir.count = history_entries.size();
+    for (const Item* page : history_entries) {
+        Item& entry = dir.items.add();
+        entry.type = page->type;
+        entry.mirror_type = page->mirror_type;
+        entry.display = copy_into(page->display, &at);
+        entry.selector = copy_into(page->selector, &at);
+        entry.host = copy_into(page->host, &at);
+        entry.port = copy_into(page->port, &at);
+    }
+    return true;
+}
+
+// Left with no page at all, the history page keeps its last menu.
+bool remake_history_menu(Item* history) {
+    Item fresh;
+    if (!make_history_menu(&fresh)) return false;
+    replace_menu(history, &fresh, history);
     return true;
 }
 
@@ -74,6 +139,7 @@ Item* go_to_url(Item* page) {
 }
 
 bool reload_page(Item* page) {
+    if (is_history_page(page)) return remake_history_menu(page);
     if (is_bookmarks_page(page)) {
         Item fresh;
         if (!load_bookmarks(&fresh)) return false;
@@ -101,7 +167,7 @@ bool reload_page(Item* page) {
 Item* bookmarks_page(Item* page) {
     // One bookmarks page for the run, read again each time it is asked
     // for: a copy a time would stay until the end of the run.
-    if (Detached* d = bookmarks_detached()) {
+    if (Detached* d = detached_of(Kind::bookmarks)) {
         Item* marks = &d->item;
         Item fresh;
         if (!load_bookmarks(&fresh)) return nullptr;
@@ -116,7 +182,7 @@ Item* bookmarks_page(Item* page) {
     }
     auto d = std::make_unique<Detached>();
     if (!load_bookmarks(&d->item)) return nullptr;
-    d->bookmarks = true;
+    d->kind = Kind::bookmarks;
     d->text.reset(strdup_or_die(bookmarks_path().c_str()));
     d->item.type = '1';
     d->item.display = bookmarks_display;
@@ -130,9 +196,7 @@ Item* bookmarks_page(Item* page) {
 }
 
 bool is_bookmarks_page(const Item* item) {
-    for (const auto& d : detached)
-        if (&d->item == item) return d->bookmarks;
-    return false;
+    return is_detached(item, Kind::bookmarks);
 }
 
 Item* remove_highlighted_bookmark(Item* page) {
@@ -147,6 +211,51 @@ Item* remove_highlighted_bookmark(Item* page) {
     // The last one went (said by the load): nothing is left to browse.
     release_menu(page, page->parent);
     return page->parent;
+}
+
+Item* history_page(Item* page) {
+    Item fresh;
+    if (!make_history_menu(&fresh)) return nullptr;
+    if (Detached* d = detached_of(Kind::history)) {
+        Item* history = &d->item;
+        const bool keeps_parent = leads_back_to(page, history);
+        replace_menu(history, &fresh, keeps_parent ? history : history->parent);
+        if (!keeps_parent) history->parent = page;
+        history->dir->top = history->dir->cursor = 0;
+        return history;
+    }
+    auto d = std::make_unique<Detached>();
+    d->kind = Kind::history;
+    d->item.type = '1';
+    d->item.display = history_display;
+    // No host, like the bookmarks page: no URI of its own.
+    d->item.selector = "";
+    d->item.port = default_gopher_port;
+    d->item.raw = std::move(fresh.raw);
+    d->item.dir = std::move(fresh.dir);
+    d->item.parent = page;
+    detached.push_back(std::move(d));
+    return &detached.back()->item;
+}
+
+bool is_history_page(const Item* item) {
+    return is_detached(item, Kind::history);
+}
+
+void refresh_history_page() {
+    Detached* d = detached_of(Kind::history);
+    if (d && history_made != history_version()) (void)remake_history_menu(&d->item);
+}
+
+Item* page_named_by(const Item* item) {
+    Detached* d = detached_of(Kind::history);
+    if (!d || !d->item.dir || !inside(item, &d->item)) return nullptr;
+    Item* page = history_entries[static_cast<size_t>(item - &d->item.dir->items[0])];
+    if (history_made == history_version()) return page;
+    const std::vector<Item*>& pages = pages_shown();
+    if (std::find(pages.begin(), pages.end(), page) != pages.end()) return page;
+    refresh_history_page();
+    return &d->item;
 }
 
 void release_detached_items() {

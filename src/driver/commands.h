@@ -34,6 +34,25 @@ struct Item;
 // is left (the page's parent), else nullptr: stay on the page.
 [[nodiscard]] Item* remove_highlighted_bookmark(Item* page);
 
+// The history page: an entry for each page shown in this run but the
+// bookmarks and the history pages, newest first, the highlight on the
+// first. One page for the run, made again each time it is asked for; its
+// parent becomes page as for the bookmarks page. nullptr when no page was
+// shown yet.
+[[nodiscard]] Item* history_page(Item* page);
+
+// Whether item is the history page.
+[[nodiscard]] bool is_history_page(const Item* item);
+
+// Makes the history page again when the history changed since it was made
+// (the highlight stays on its line number while that line exists).
+void refresh_history_page();
+
+// For an entry of the history page, the page it names (never a copy), or
+// the history page itself, made again, when that page has gone since;
+// nullptr for any other item.
+[[nodiscard]] Item* page_named_by(const Item* item);
+
 // Releases the items owned here (removing their files in the temporary
 // directory); for the exit clean-up.
 void release_detached_items();

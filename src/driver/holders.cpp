@@ -21,7 +21,12 @@ std::vector<Item**>& held_slots() {
     return slots;
 }
 
-// Every pointer that may point into a menu from outside it.
+// The pages shown, oldest first, and a count of the changes.
+std::vector<Item*> shown;
+uint64_t shown_version = 0;
+
+// Every pointer that may point into a menu from outside it but the
+// history.
 template <typename F> void each_holder(F&& f) {
     f(displayed_page());
     f(help_item.parent);
@@ -69,17 +74,21 @@ void check_nothing_points_into(const Item* page) {
     each_holder([&](Item*& holder) {
         if (inside(holder, page)) die("a holder still points into a released menu");
     });
+    for (const Item* p : shown)
+        if (inside(p, page)) die("the history still holds a page of a released menu");
 }
 #else
 void check_nothing_points_into(const Item*) {}
 #endif
 
-// Before page's menu goes: what points into it goes to heir.
+// Before page's menu goes: what points into it goes to heir, and its
+// pages leave the history.
 void let_go_of(const Item* page, Item* heir) {
     const MenusUnder menus(*page);
     each_holder([&](Item*& holder) {
         if (menus.contain(holder)) holder = heir;
     });
+    if (std::erase_if(shown, [&](const Item* p) { return menus.contain(p); })) shown_version++;
     check_nothing_points_into(page);
 }
 
@@ -109,6 +118,8 @@ Held::~Held() {
 
 void release_menu(Item* page, Item* heir) {
     let_go_of(page, heir);
+    // Without its menu the page is nothing to show again.
+    if (std::erase(shown, page)) shown_version++;
     release_item(page);
 }
 
@@ -122,4 +133,19 @@ void replace_menu(Item* page, Item* fresh, Item* heir) {
     page->dir = std::move(fresh->dir);
     page->extra = std::move(extra);
     keep_place(*page->dir, top, cursor);
+}
+
+void note_shown(Item* page) {
+    if (!shown.empty() && shown.back() == page) return;
+    std::erase(shown, page);
+    shown.push_back(page);
+    shown_version++;
+}
+
+const std::vector<Item*>& pages_shown() {
+    return shown;
+}
+
+uint64_t history_version() {
+    return shown_version;
 }

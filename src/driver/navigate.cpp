@@ -77,6 +77,7 @@ class DriverCommands final : public PageCommands {
     }
     Item* show_bookmarks(Item& page) override { return bookmarks_page(&page); }
     Item* remove_bookmark(Item& page) override { return remove_highlighted_bookmark(&page); }
+    Item* show_history(Item& page) override { return history_page(&page); }
     Item* yank_item(Item& page) override {
         yank_uri(highlighted(page));
         return nullptr;
@@ -183,13 +184,21 @@ void navigate(Item* root) {
             current = previous;
         }
         for (;;) {
+            // The pages tolm makes itself are no pages visited.
+            if (is_history_page(current))
+                refresh_history_page();
+            else if (!is_bookmarks_page(current))
+                note_shown(current);
             draw_page(current);
             Item* chosen = browse_page(current);
             if (!chosen) finish_run();
-            if (chosen == current) continue;
+            // An entry of the history page is the page it names, shown
+            // again as it was left: no request, no search prompt.
+            Item* named = page_named_by(chosen);
+            if (chosen == current || named == current) continue;
             previous = current;
-            current = chosen;
-            break;
+            current = named ? named : chosen;
+            if (!named) break;
         }
     }
 }

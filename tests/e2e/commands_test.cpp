@@ -213,6 +213,45 @@ TEST_F(CommandsTest, BookmarksPageAskedForAgainIsReadAgainNotCopied) {
     EXPECT_TRUE(s.quits());
 }
 
+// Backspace lists the pages shown, newest first and each once, leaving out
+// the bookmarks page; an entry shows its page again as it was left, with
+// no request, and 'h' goes back to where Backspace was pressed.
+TEST_F(CommandsTest, HistoryListsThePagesShownAndShowsThemAgain) {
+    std::string a;
+    for (int i = 0; i < 40; ++i)
+        a += line('0', "A text " + std::to_string(100 + i), "/t");
+    server_.on("/m", Script::send(line('1', "Sub A", "/a") + line('1', "Sub B", "/b") +
+                                  line('0', "Text", "/t") + ".\r\n"));
+    server_.on("/a", Script::send(a + ".\r\n"));
+    server_.on("/b", Script::send(line('0', "In B", "/in") + ".\r\n"));
+    write_bookmarks(line('1', "Marked", "/b"));
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Sub A")));
+    s.keys("\n" + std::string(30, 'j'));
+    ASSERT_SCREEN(s, s.screen().row(s.highlight()) == row_of('0', "A text 130") &&
+                         s.screen().row(0) != row_of('0', "A text 100"));
+    const std::string a_screen = s.screen().dump();
+    s.keys("hj\n");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "In B")));
+    s.keys("hv");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Marked")));
+    s.keys("h\x7f");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "/m")) &&
+                         s.screen().row(1) == row_of('1', "Sub B") &&
+                         s.screen().row(2) == row_of('1', "Sub A") && s.screen().row(3).empty());
+    s.keys("h");
+    ASSERT_SCREEN(s, s.highlight_is(1, row_of('1', "Sub B")) && s.status() == bar("/1/m"));
+    // ^H is the same key; the page comes back as it was left.
+    s.keys("\x08jj\n");
+    ASSERT_SCREEN(s, s.screen().dump() == a_screen);
+    EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "/a", "/b"}));
+    // Shown last, the page now heads the list.
+    s.keys("\x7f");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Sub A")) &&
+                         s.screen().row(1) == row_of('1', "/m"));
+    EXPECT_TRUE(s.quits());
+}
+
 // Without a hit nothing happens: no message, no redraw of the page.
 TEST_F(CommandsTest, PageSearchWithoutAHitDoesNothing) {
     server_.on("/m", Script::send(line('0', "Alpha", "/a") + line('0', "Beta", "/b") + ".\r\n"));
