@@ -33,8 +33,9 @@ struct Detached {
 
 std::vector<std::unique_ptr<Detached>> detached;
 
-const char bookmarks_display[] = "Bookmarks";
-const char history_display[] = "History";
+// Their names, which their status bars show.
+const char bookmarks_display[] = "bookmarks";
+const char history_display[] = "history";
 
 Detached* detached_of(Kind kind) {
     for (auto& d : detached)
@@ -183,12 +184,11 @@ Item* bookmarks_page(Item* page) {
     auto d = std::make_unique<Detached>();
     if (!load_bookmarks(&d->item)) return nullptr;
     d->kind = Kind::bookmarks;
-    d->text.reset(strdup_or_die(bookmarks_path().c_str()));
     d->item.type = '1';
     d->item.display = bookmarks_display;
     // No host: the page has no URI to show, yank or bookmark; the status
-    // bar names the file.
-    d->item.selector = d->text.get();
+    // bar names it.
+    d->item.selector = "";
     d->item.port = default_gopher_port;
     d->item.parent = page;
     detached.push_back(std::move(d));

@@ -37,7 +37,11 @@ long long reach_percent(uint64_t count, uint64_t top, int lines) {
 }
 
 void format_place(const Item& item, char* buf, size_t size) {
-    const char* host = item.host ? item.host : "";
+    if (!item.host) {
+        snprintf(buf, size, "%s", item.display ? item.display : "");
+        return;
+    }
+    const char* host = item.host;
     const char* selector = item.selector ? item.selector : "";
     const char* port = item.port ? item.port : "";
     if (strcmp(port, default_gopher_port) == 0 || strcmp(port, "gopher") == 0)

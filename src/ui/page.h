@@ -19,7 +19,8 @@ void draw_page(Item* page);
 // place of the status bar, once.
 void note_on_next_draw(const char* text);
 // Writes the item's place as the status bar shows it into buf (cut to
-// size): host, port (left out when it is 70 or "gopher"), type, selector.
+// size): host, port (left out when it is 70 or "gopher"), type, selector;
+// for a page without a host (one tolm makes) its display text, its name.
 void format_place(const Item& item, char* buf, size_t size);
 
 // The way a move goes through the menu: forward is down.

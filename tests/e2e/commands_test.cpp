@@ -68,7 +68,12 @@ TEST_F(CommandsTest, GoToAUrlAndComeBack) {
     ASSERT_SCREEN(s, s.status() == "Go to URL (^D cancel):");
     s.keys("127.0.0.1:" + port() + "/1/other\n");
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Elsewhere")) && s.status() == bar("/1/other"));
-    s.keys("h");
+    // Its bookmark is named by its URI, not by the bare selector.
+    s.keys("m");
+    const std::string uri = "gopher://127.0.0.1:" + port() + "/1/other";
+    ASSERT_SCREEN(s, s.status().rfind("Bookmarked \"" + uri + "\" [Press a key", 0) == 0);
+    EXPECT_EQ(bookmarks(), line('1', uri, "/other"));
+    s.keys(" h");
     ASSERT_SCREEN(s, s.highlight_is(1, row_of('0', "Two")) && s.status() == bar("/1/m"));
     EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "/other"}));
     EXPECT_TRUE(s.quits());
@@ -122,10 +127,12 @@ TEST_F(CommandsTest, BookmarksAreAddedBrowsedAndRemoved) {
     ASSERT_SCREEN(s, s.status().rfind("Bookmarked \"Sub\" [Press a key", 0) == 0);
     s.keys(" a");
     ASSERT_SCREEN(s, s.status().rfind("Already in the bookmarks [Press a key", 0) == 0);
+    // The page came from the command line: its URI names it.
+    const std::string uri = "gopher://127.0.0.1:" + port() + "/1/m";
     s.keys(" m");
-    ASSERT_SCREEN(s, s.status().rfind("Bookmarked \"/m\" [Press a key", 0) == 0);
+    ASSERT_SCREEN(s, s.status().rfind("Bookmarked \"" + uri + "\" [Press a key", 0) == 0);
     const std::string sub_line = line('1', "Sub", "/sub");
-    const std::string page_line = line('1', "/m", "/m");
+    const std::string page_line = line('1', uri, "/m");
     EXPECT_EQ(bookmarks(), sub_line + page_line);
     struct stat st {};
     ASSERT_EQ(stat(dir_.file("data/tolm").c_str(), &st), 0);
@@ -135,14 +142,14 @@ TEST_F(CommandsTest, BookmarksAreAddedBrowsedAndRemoved) {
     std::ofstream(dir_.file("data/tolm/bookmarks"), std::ios::app) << "my note\r\n";
     s.keys(" jv");
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Sub")) &&
-                         s.screen().row(1) == row_of('1', "/m") &&
-                         s.screen().row(2) == " ? + my note");
+                         s.screen().row(1) == row_of('1', uri) &&
+                         s.screen().row(2) == " ? + my note" && s.status() == "100%| bookmarks");
     s.keys("l");
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Inside")));
     s.keys("h");
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Sub")));
     s.keys("d");
-    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "/m")) && s.screen().row(1) == " ? + my note");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', uri)) && s.screen().row(1) == " ? + my note");
     EXPECT_EQ(bookmarks(), page_line + "my note\r\n");
     // Back to the page where v was pressed, as it was left.
     s.keys("h");
@@ -238,7 +245,8 @@ TEST_F(CommandsTest, HistoryListsThePagesShownAndShowsThemAgain) {
     s.keys("h\x7f");
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "/m")) &&
                          s.screen().row(1) == row_of('1', "Sub B") &&
-                         s.screen().row(2) == row_of('1', "Sub A") && s.screen().row(3).empty());
+                         s.screen().row(2) == row_of('1', "Sub A") && s.screen().row(3).empty() &&
+                         s.status() == "100%| history");
     s.keys("h");
     ASSERT_SCREEN(s, s.highlight_is(1, row_of('1', "Sub B")) && s.status() == bar("/1/m"));
     // ^H is the same key; the page comes back as it was left.
