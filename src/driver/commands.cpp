@@ -208,8 +208,9 @@ Item* remove_highlighted_bookmark(Item* page) {
         draw_page(page);
         return nullptr;
     }
-    // The last one went (said by the load): nothing is left to browse.
-    release_menu(page, page->parent);
+    // The last one went (said by the load): nothing is left to browse, nor
+    // to come back to until the next bookmark.
+    release_page(page, page->parent);
     return page->parent;
 }
 

@@ -70,26 +70,27 @@ class MenusUnder {
 // Asked the slow way, through the items' own walk of the tree: a heir
 // inside the menu, or a holder the search above missed, ends the run here
 // rather than in a use of freed items later.
-void check_nothing_points_into(const Item* page) {
+void check_nothing_points_into(const Item* page, bool page_too) {
     each_holder([&](Item*& holder) {
-        if (inside(holder, page)) die("a holder still points into a released menu");
+        if (inside(holder, page) || (page_too && holder == page))
+            die("a holder still points into a released menu");
     });
     for (const Item* p : shown)
         if (inside(p, page)) die("the history still holds a page of a released menu");
 }
 #else
-void check_nothing_points_into(const Item*) {}
+void check_nothing_points_into(const Item*, bool) {}
 #endif
 
-// Before page's menu goes: what points into it goes to heir, and its
-// pages leave the history.
-void let_go_of(const Item* page, Item* heir) {
+// Before page's menu goes: what points into it (and, with page_too, at
+// page) goes to heir, and its pages leave the history.
+void let_go_of(const Item* page, Item* heir, bool page_too) {
     const MenusUnder menus(*page);
     each_holder([&](Item*& holder) {
-        if (menus.contain(holder)) holder = heir;
+        if (menus.contain(holder) || (page_too && holder == page)) holder = heir;
     });
     if (std::erase_if(shown, [&](const Item* p) { return menus.contain(p); })) shown_version++;
-    check_nothing_points_into(page);
+    check_nothing_points_into(page, page_too);
 }
 
 // The view after the page's menu was replaced: the highlight on the same
@@ -105,6 +106,13 @@ void keep_place(Dir& dir, uint64_t top, uint64_t cursor) {
     dir.top = place_resize(dir.count, last, top, dir.cursor);
 }
 
+void release(Item* page, Item* heir, bool page_too) {
+    let_go_of(page, heir, page_too);
+    // Without its menu the page is nothing to show again.
+    if (std::erase(shown, page)) shown_version++;
+    release_item(page);
+}
+
 } // namespace
 
 Held::Held(Item*& slot) : slot_(&slot) {
@@ -117,16 +125,17 @@ Held::~Held() {
 }
 
 void release_menu(Item* page, Item* heir) {
-    let_go_of(page, heir);
-    // Without its menu the page is nothing to show again.
-    if (std::erase(shown, page)) shown_version++;
-    release_item(page);
+    release(page, heir, false);
+}
+
+void release_page(Item* page, Item* heir) {
+    release(page, heir, true);
 }
 
 void replace_menu(Item* page, Item* fresh, Item* heir) {
     uint64_t top = page->dir ? page->dir->top : 0;
     uint64_t cursor = page->dir ? page->dir->cursor : 0;
-    let_go_of(page, heir);
+    let_go_of(page, heir, false);
     CText extra = std::move(fresh->extra);
     release_item(page);
     page->raw = std::move(fresh->raw);

@@ -28,6 +28,9 @@ class Held {
 // held into the menu went to heir (nullptr allowed, never an item inside
 // the menu) and the pages in it, and page, left the history.
 void release_menu(Item* page, Item* heir);
+// As release_menu, and what pointed at page itself goes to heir too: for a
+// page that cannot be opened again without its menu.
+void release_page(Item* page, Item* heir);
 
 // Gives page fresh's response, menu and extra in place of its own, after
 // every pointer held into the old menu went to heir and its pages left the

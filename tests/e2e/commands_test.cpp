@@ -157,6 +157,29 @@ TEST_F(CommandsTest, BookmarksAreAddedBrowsedAndRemoved) {
     EXPECT_TRUE(s.quits());
 }
 
+// With the last bookmark the bookmarks page goes until the next one: a
+// page opened from it, shown again from the history, goes back to where
+// the bookmarks were asked for.
+TEST_F(CommandsTest, PageOpenedFromTheBookmarksOutlivesTheirLastOne) {
+    write_bookmarks(line('0', "Only", "/only"));
+    server_.on("/m", Script::send(line('0', "Text", "/t") + ".\r\n"));
+    server_.on("/other", Script::send(line('0', "Elsewhere", "/e") + ".\r\n"));
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")));
+    s.keys("vo127.0.0.1:" + port() + "/1/other\n");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Elsewhere")));
+    s.keys("hd");
+    ASSERT_SCREEN(s, s.status().rfind("No bookmarks yet", 0) == 0);
+    s.keys(" ");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")) && s.status() == bar("/1/m"));
+    s.keys("\x7fj\n");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Elsewhere")));
+    s.keys("h");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")) && s.status() == bar("/1/m"));
+    EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "/other"}));
+    EXPECT_TRUE(s.quits());
+}
+
 // The bookmarks page and a line without fields have no URI: 'Y' and 'y'
 // there run no clipboard program, which 'Y' on a page with one does.
 TEST_F(CommandsTest, YankOnTheBookmarksPageHandsOverNothing) {
