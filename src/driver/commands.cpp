@@ -1,5 +1,6 @@
 #include "driver/commands.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -8,99 +9,115 @@
 
 #include "actions/bookmarks.h"
 #include "actions/open.h"
+#include "driver/holders.h"
 #include "driver/process/alloc.h"
 #include "driver/process/state.h"
 #include "items/item.h"
 #include "items/uri.h"
-#include "ui/keys.h"
 #include "ui/page.h"
 #include "ui/status.h"
-#include "ui/term.h"
 
 namespace {
+
+// The pages made outside the root's tree.
+enum class Kind { url, bookmarks, history };
 
 // An item made outside the root's tree, with the text its strings point
 // into.
 struct Detached {
     CText text;
     Item item;
-    bool bookmarks = false;
+    Held parent{item.parent};
+    Kind kind = Kind::url;
 };
 
 std::vector<std::unique_ptr<Detached>> detached;
 
-// The bookmarks page's menu before its last reload, when the page the
-// reload was asked on lay in it: the navigation still holds that page (as
-// the one it came from) until the bookmarks page is open. Released by the
-// next bookmarks command, when nothing holds it any more.
-Item retired_bookmarks;
+// Their names, which their status bars show.
+const char bookmarks_display[] = "bookmarks";
+const char history_display[] = "history";
 
-const char bookmarks_display[] = "Bookmarks";
-
-// Items outside the tree (and the help page) keep a parent that a release
-// may free: they go back to page instead.
-void reparent_detached(const Item* released, Item* page) {
+Detached* detached_of(Kind kind) {
     for (auto& d : detached)
-        if (inside(d->item.parent, released)) d->item.parent = page;
-    if (inside(help_item.parent, released)) help_item.parent = page;
-}
-
-// Before tree's menu is released: what points into it from outside (the
-// items owned here, the help page, the page last drawn) goes to heir.
-void let_go_of(const Item* tree, Item* heir) {
-    reparent_detached(tree, heir);
-    forget_displayed_inside(tree, heir);
-}
-
-// The view after the page's menu was replaced: the highlight on the same
-// line number while it exists, the view placed as after a resize.
-void keep_place(Dir& dir, uint64_t top, uint64_t cursor) {
-    dir.cursor = cursor < dir.count ? cursor : dir.count - 1;
-    int lines = term_lines();
-    uint64_t last = static_cast<uint64_t>(lines > 2 ? lines - 2 : 0);
-    // A shorter menu must not leave empty rows below a top kept from the
-    // old one.
-    if (dir.count - 1 > last && top > dir.count - 1 - last) top = dir.count - 1 - last;
-    if (top > dir.cursor) top = dir.cursor;
-    dir.top = place_resize(dir.count, last, top, dir.cursor);
-}
-
-// Moves a freshly fetched menu into page, releasing what page held, or
-// moving it into keep when given.
-void replace_menu(Item* page, Item* fresh, Item* keep = nullptr) {
-    uint64_t top = page->dir ? page->dir->top : 0;
-    uint64_t cursor = page->dir ? page->dir->cursor : 0;
-    let_go_of(page, page);
-    CText extra = std::move(fresh->extra);
-    if (keep) {
-        keep->raw = std::move(page->raw);
-        keep->dir = std::move(page->dir);
-    }
-    release_item(page);
-    page->raw = std::move(fresh->raw);
-    page->dir = std::move(fresh->dir);
-    page->extra = std::move(extra);
-    keep_place(*page->dir, top, cursor);
-}
-
-void release_retired_bookmarks(Item* page) {
-    if (!retired_bookmarks.dir) return;
-    let_go_of(&retired_bookmarks, page);
-    release_item(&retired_bookmarks);
-}
-
-Detached* bookmarks_detached() {
-    for (auto& d : detached)
-        if (d->bookmarks) return d.get();
+        if (d->kind == kind) return d.get();
     return nullptr;
 }
 
-} // namespace
-
-void release_results(Item* page) {
-    let_go_of(page, page);
-    release_item(page);
+bool is_detached(const Item* item, Kind kind) {
+    const Detached* d = detached_of(kind);
+    return d && &d->item == item;
 }
+
+// The pages the history page's entries name, in its order, and the
+// history's version it was made from.
+std::vector<Item*> history_entries;
+uint64_t history_made = 0;
+
+// Whether going back from page, again and again, comes to target.
+bool leads_back_to(const Item* page, const Item* target) {
+    // Going back ends at the root, its own parent; a walker at half the
+    // speed ends a loop of parents, should one ever form, all the same.
+    const Item* slow = page;
+    bool slow_moves = false;
+    for (const Item* p = page; p != target; slow_moves = !slow_moves) {
+        if (!p || p->parent == p) return false;
+        p = p->parent;
+        if (slow_moves) slow = slow->parent;
+        if (p == slow) return false;
+    }
+    return true;
+}
+
+// A copy of text (maybe nullptr) at *at, which moves past it.
+const char* copy_into(const char* text, char** at) {
+    if (!text) return nullptr;
+    const char* copy = *at;
+    size_t n = strlen(text) + 1;
+    memcpy(*at, text, n);
+    *at += n;
+    return copy;
+}
+
+// The history page's menu in *menu: an entry typed like each page, with
+// copies of its strings (a page may go while the menu stays), newest
+// first; false, with nothing changed, when there is no page.
+bool make_history_menu(Item* menu) {
+    const std::vector<Item*>& pages = pages_shown();
+    if (pages.empty()) return false;
+    history_entries.assign(pages.rbegin(), pages.rend());
+    history_made = history_version();
+    size_t size = 1;
+    for (const Item* page : history_entries)
+        for (const char* text : {page->display, page->selector, page->host, page->port})
+            size += text ? strlen(text) + 1 : 0;
+    menu->raw.reset(static_cast<char*>(alloc_or_die(size)));
+    char* at = menu->raw.get();
+    *at = '\0';
+    menu->dir = std::make_unique<Dir>();
+    Dir& dir = *menu->dir;
+    dir.items = ItemArray(history_entries.size());
+    dir.count = history_entries.size();
+    for (const Item* page : history_entries) {
+        Item& entry = dir.items.add();
+        entry.type = page->type;
+        entry.mirror_type = page->mirror_type;
+        entry.display = copy_into(page->display, &at);
+        entry.selector = copy_into(page->selector, &at);
+        entry.host = copy_into(page->host, &at);
+        entry.port = copy_into(page->port, &at);
+    }
+    return true;
+}
+
+// Left with no page at all, the history page keeps its last menu.
+bool remake_history_menu(Item* history) {
+    Item fresh;
+    if (!make_history_menu(&fresh)) return false;
+    replace_menu(history, &fresh, history);
+    return true;
+}
+
+} // namespace
 
 Item* go_to_url(Item* page) {
     CText answer(prompt_line("Go to URL (^D cancel): "));
@@ -123,11 +140,11 @@ Item* go_to_url(Item* page) {
 }
 
 bool reload_page(Item* page) {
+    if (is_history_page(page)) return remake_history_menu(page);
     if (is_bookmarks_page(page)) {
         Item fresh;
         if (!load_bookmarks(&fresh)) return false;
-        release_retired_bookmarks(page);
-        replace_menu(page, &fresh);
+        replace_menu(page, &fresh, page);
         return true;
     }
     // A twin of the page that shares its borrowed strings: the page stays
@@ -144,40 +161,34 @@ bool reload_page(Item* page) {
     // A search page is fetched with its query, as the search step does.
     if (effective_type(*page) == '7' && fresh.extra) fresh.selector = fresh.extra.get();
     if (!open_item(page, &fresh) || !fresh.dir) return false;
-    replace_menu(page, &fresh);
+    replace_menu(page, &fresh, page);
     return true;
 }
 
 Item* bookmarks_page(Item* page) {
     // One bookmarks page for the run, read again each time it is asked
     // for: a copy a time would stay until the end of the run.
-    if (Detached* d = bookmarks_detached()) {
+    if (Detached* d = detached_of(Kind::bookmarks)) {
         Item* marks = &d->item;
         Item fresh;
         if (!load_bookmarks(&fresh)) return nullptr;
-        release_retired_bookmarks(marks);
-        if (page == marks || inside(page, marks)) {
-            // Back up to the bookmarks page, which keeps the parent it has:
-            // a page in its own menu as its parent would leave no way back.
-            replace_menu(marks, &fresh, page == marks ? nullptr : &retired_bookmarks);
-            return marks;
-        }
-        // What was opened from the old menu goes back to where the page
-        // was opened from, not to the page, which is about to be its child.
-        reparent_detached(marks, marks->parent);
-        marks->parent = page;
-        replace_menu(marks, &fresh);
+        // Asked for on a page reached from it, the bookmarks page keeps its
+        // parent: that page as its parent would leave no way back. Else
+        // what pointed into the old menu goes back to where the page was
+        // opened from, not to the page, which is about to be its child.
+        const bool keeps_parent = leads_back_to(page, marks);
+        replace_menu(marks, &fresh, keeps_parent ? marks : marks->parent);
+        if (!keeps_parent) marks->parent = page;
         return marks;
     }
     auto d = std::make_unique<Detached>();
     if (!load_bookmarks(&d->item)) return nullptr;
-    d->bookmarks = true;
-    d->text.reset(strdup_or_die(bookmarks_path().c_str()));
+    d->kind = Kind::bookmarks;
     d->item.type = '1';
     d->item.display = bookmarks_display;
     // No host: the page has no URI to show, yank or bookmark; the status
-    // bar names the file.
-    d->item.selector = d->text.get();
+    // bar names it.
+    d->item.selector = "";
     d->item.port = default_gopher_port;
     d->item.parent = page;
     detached.push_back(std::move(d));
@@ -185,29 +196,70 @@ Item* bookmarks_page(Item* page) {
 }
 
 bool is_bookmarks_page(const Item* item) {
-    for (const auto& d : detached)
-        if (&d->item == item) return d->bookmarks;
-    return false;
+    return is_detached(item, Kind::bookmarks);
 }
 
 Item* remove_highlighted_bookmark(Item* page) {
     if (!is_bookmarks_page(page) || !page->dir) return nullptr;
-    release_retired_bookmarks(page);
     if (!remove_bookmark(*page, page->dir->cursor)) return nullptr;
     Item fresh;
     if (load_bookmarks(&fresh)) {
-        replace_menu(page, &fresh);
+        replace_menu(page, &fresh, page);
         draw_page(page);
         return nullptr;
     }
-    // The last one went (said by the load): nothing is left to browse.
-    let_go_of(page, page->parent);
-    release_item(page);
+    // The last one went (said by the load): nothing is left to browse, nor
+    // to come back to until the next bookmark.
+    release_page(page, page->parent);
     return page->parent;
 }
 
+Item* history_page(Item* page) {
+    Item fresh;
+    if (!make_history_menu(&fresh)) return nullptr;
+    if (Detached* d = detached_of(Kind::history)) {
+        Item* history = &d->item;
+        const bool keeps_parent = leads_back_to(page, history);
+        replace_menu(history, &fresh, keeps_parent ? history : history->parent);
+        if (!keeps_parent) history->parent = page;
+        history->dir->top = history->dir->cursor = 0;
+        return history;
+    }
+    auto d = std::make_unique<Detached>();
+    d->kind = Kind::history;
+    d->item.type = '1';
+    d->item.display = history_display;
+    // No host, like the bookmarks page: no URI of its own.
+    d->item.selector = "";
+    d->item.port = default_gopher_port;
+    d->item.raw = std::move(fresh.raw);
+    d->item.dir = std::move(fresh.dir);
+    d->item.parent = page;
+    detached.push_back(std::move(d));
+    return &detached.back()->item;
+}
+
+bool is_history_page(const Item* item) {
+    return is_detached(item, Kind::history);
+}
+
+void refresh_history_page() {
+    Detached* d = detached_of(Kind::history);
+    if (d && history_made != history_version()) (void)remake_history_menu(&d->item);
+}
+
+Item* page_named_by(const Item* item) {
+    Detached* d = detached_of(Kind::history);
+    if (!d || !d->item.dir || !inside(item, &d->item)) return nullptr;
+    Item* page = history_entries[static_cast<size_t>(item - &d->item.dir->items[0])];
+    if (history_made == history_version()) return page;
+    const std::vector<Item*>& pages = pages_shown();
+    if (std::find(pages.begin(), pages.end(), page) != pages.end()) return page;
+    refresh_history_page();
+    return &d->item;
+}
+
 void release_detached_items() {
-    release_item(&retired_bookmarks);
     for (auto& d : detached)
         release_item(&d->item);
     detached.clear();

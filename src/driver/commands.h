@@ -20,8 +20,9 @@ struct Item;
 [[nodiscard]] bool reload_page(Item* page);
 
 // The bookmarks page, read from the file again: one page for the run.
-// Its parent becomes page, unless page is the bookmarks page or was
-// opened from it: then it keeps the parent it has. nullptr after reporting
+// Its parent becomes page, unless going back from page leads to the
+// bookmarks page (page is the bookmarks page or was reached from it): then
+// it keeps the parent it has. nullptr after reporting
 // (the page then stays as it was).
 [[nodiscard]] Item* bookmarks_page(Item* page);
 
@@ -33,10 +34,24 @@ struct Item;
 // is left (the page's parent), else nullptr: stay on the page.
 [[nodiscard]] Item* remove_highlighted_bookmark(Item* page);
 
-// Releases page's response and menu (release_item), after giving what
-// points into them from outside (the items owned here, the help page, the
-// page last drawn) page itself instead.
-void release_results(Item* page);
+// The history page: an entry for each page shown in this run but the
+// bookmarks and the history pages, newest first, the highlight on the
+// first. One page for the run, made again each time it is asked for; its
+// parent becomes page as for the bookmarks page. nullptr when no page was
+// shown yet.
+[[nodiscard]] Item* history_page(Item* page);
+
+// Whether item is the history page.
+[[nodiscard]] bool is_history_page(const Item* item);
+
+// Makes the history page again when the history changed since it was made
+// (the highlight stays on its line number while that line exists).
+void refresh_history_page();
+
+// For an entry of the history page, the page it names (never a copy), or
+// the history page itself, made again, when that page has gone since;
+// nullptr for any other item.
+[[nodiscard]] Item* page_named_by(const Item* item);
 
 // Releases the items owned here (removing their files in the temporary
 // directory); for the exit clean-up.

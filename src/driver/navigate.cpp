@@ -11,6 +11,7 @@
 #include "actions/external.h"
 #include "actions/open.h"
 #include "driver/commands.h"
+#include "driver/holders.h"
 #include "driver/process/alloc.h"
 #include "driver/process/signals.h"
 #include "driver/process/state.h"
@@ -77,6 +78,7 @@ class DriverCommands final : public PageCommands {
     }
     Item* show_bookmarks(Item& page) override { return bookmarks_page(&page); }
     Item* remove_bookmark(Item& page) override { return remove_highlighted_bookmark(&page); }
+    Item* show_history(Item& page) override { return history_page(&page); }
     Item* yank_item(Item& page) override {
         yank_uri(highlighted(page));
         return nullptr;
@@ -94,7 +96,8 @@ enum class Next { browse, back };
 
 // The search step: ask for the query (offering the last one), then reuse
 // the cached results or fetch anew.
-Next search(Item* current, Item*& previous) {
+// previous is read after the results are released, which may re-point it.
+Next search(Item* current, Item* const& previous) {
     const char* def = "";
     size_t sel_len = strlen(current->selector);
     if (current->extra && strncmp(current->extra.get(), current->selector, sel_len) == 0 &&
@@ -113,9 +116,9 @@ Next search(Item* current, Item*& previous) {
     if (!fresh && !current->extra) return Next::back;
 
     if (fresh) {
-        if (inside(previous, current))
-            previous = current->parent != current ? current->parent : nullptr;
-        release_results(current);
+        // A page among the earlier results that the user came back from
+        // gives way to the page the search was opened from.
+        release_menu(current, current->parent);
         current->extra = std::move(request);
     }
     if (current->dir) return Next::browse;
@@ -148,6 +151,10 @@ void interactive_setup() {
 void navigate(Item* root) {
     Item* current = root;
     Item* previous = nullptr;
+    // A command on the page, or a new search, may release what they point
+    // into.
+    Held held_current(current);
+    Held held_previous(previous);
     for (;;) {
         Next next = Next::back;
         auto type = static_cast<unsigned char>(effective_type(*current));
@@ -179,13 +186,21 @@ void navigate(Item* root) {
             current = previous;
         }
         for (;;) {
+            // The pages tolm makes itself are no pages visited.
+            if (is_history_page(current))
+                refresh_history_page();
+            else if (!is_bookmarks_page(current))
+                note_shown(current);
             draw_page(current);
             Item* chosen = browse_page(current);
             if (!chosen) finish_run();
-            if (chosen == current) continue;
+            // An entry of the history page is the page it names, shown
+            // again as it was left: no request, no search prompt.
+            Item* named = page_named_by(chosen);
+            if (chosen == current || named == current) continue;
             previous = current;
-            current = chosen;
-            break;
+            current = named ? named : chosen;
+            if (!named) break;
         }
     }
 }

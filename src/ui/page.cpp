@@ -8,13 +8,9 @@
 #include "ui/status.h"
 #include "ui/term.h"
 
-namespace {
-// The menu page last drawn; redrawn on resize. Never owns.
-Item* displayed_page = nullptr;
-} // namespace
-
-void forget_displayed_inside(const Item* tree, Item* heir) {
-    if (inside(displayed_page, tree)) displayed_page = heir;
+Item*& displayed_page() {
+    static Item* page = nullptr;
+    return page;
 }
 
 namespace {
@@ -41,7 +37,11 @@ long long reach_percent(uint64_t count, uint64_t top, int lines) {
 }
 
 void format_place(const Item& item, char* buf, size_t size) {
-    const char* host = item.host ? item.host : "";
+    if (!item.host) {
+        snprintf(buf, size, "%s", item.display ? item.display : "");
+        return;
+    }
+    const char* host = item.host;
     const char* selector = item.selector ? item.selector : "";
     const char* port = item.port ? item.port : "";
     if (strcmp(port, default_gopher_port) == 0 || strcmp(port, "gopher") == 0)
@@ -82,7 +82,7 @@ void draw_status_bar(const Item& page) {
 
 void draw_page(Item* page) {
     if (!page || !is_menu_type(page->type)) return;
-    displayed_page = page;
+    displayed_page() = page;
     put_cap(Cap::clear);
     if (page_note)
         put_status_text(page_note);
@@ -221,7 +221,7 @@ uint64_t place_resize(uint64_t count, uint64_t last, uint64_t top, uint64_t curs
 void redraw_resized_page() {
     term_reload();
     if (term_lines() >= 3) put_cap(Cap::scroll_region, 0, term_lines() - 2);
-    Item* page = displayed_page;
+    Item* page = displayed_page();
     if (page && page->dir) {
         Dir& dir = *page->dir;
         dir.top = place_resize(dir.count, static_cast<uint64_t>(last_row()), dir.top, dir.cursor);

@@ -6,9 +6,10 @@
 
 struct Item;
 
-// Before tree's menu is released: a page drawn from inside it is no
-// longer redrawn; heir (maybe nullptr) is the displayed page instead.
-void forget_displayed_inside(const Item* tree, Item* heir);
+// The menu page last drawn, drawn again after a resize; nullptr before
+// the first. Never owns; the driver re-points it before a menu it points
+// into is released.
+Item*& displayed_page();
 
 // Clears the screen and draws a menu page (types '1', '7', '+'; others
 // are ignored): its rows from top, the highlight, the status bar. The
@@ -18,7 +19,8 @@ void draw_page(Item* page);
 // place of the status bar, once.
 void note_on_next_draw(const char* text);
 // Writes the item's place as the status bar shows it into buf (cut to
-// size): host, port (left out when it is 70 or "gopher"), type, selector.
+// size): host, port (left out when it is 70 or "gopher"), type, selector;
+// for a page without a host (one tolm makes) its display text, its name.
 void format_place(const Item& item, char* buf, size_t size);
 
 // The way a move goes through the menu: forward is down.

@@ -24,6 +24,8 @@ class PageCommands {
     // On the bookmarks page: removes the highlighted bookmark; returns the
     // page to go to when none is left.
     virtual Item* remove_bookmark(Item& page) = 0;
+    // Returns the history page: the pages shown in this run.
+    virtual Item* show_history(Item& page) = 0;
     // Hands the URI to the clipboard program.
     virtual Item* yank_item(Item& page) = 0;
     virtual Item* yank_page(Item& page) = 0;

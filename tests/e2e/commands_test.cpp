@@ -68,7 +68,12 @@ TEST_F(CommandsTest, GoToAUrlAndComeBack) {
     ASSERT_SCREEN(s, s.status() == "Go to URL (^D cancel):");
     s.keys("127.0.0.1:" + port() + "/1/other\n");
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Elsewhere")) && s.status() == bar("/1/other"));
-    s.keys("h");
+    // Its bookmark is named by its URI, not by the bare selector.
+    s.keys("m");
+    const std::string uri = "gopher://127.0.0.1:" + port() + "/1/other";
+    ASSERT_SCREEN(s, s.status().rfind("Bookmarked \"" + uri + "\" [Press a key", 0) == 0);
+    EXPECT_EQ(bookmarks(), line('1', uri, "/other"));
+    s.keys(" h");
     ASSERT_SCREEN(s, s.highlight_is(1, row_of('0', "Two")) && s.status() == bar("/1/m"));
     EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "/other"}));
     EXPECT_TRUE(s.quits());
@@ -99,9 +104,16 @@ TEST_F(CommandsTest, ReloadFetchesAgainAndKeepsTheLine) {
     s.keys(" ");
     ASSERT_SCREEN(s, s.highlight_is(2, row_of('0', "New three")) && s.status() == bar("/1/m"));
 
+    // Onto a shorter menu the highlight comes up to its last line.
+    server_.on("/m", Script::send(line('1', "Short one", "/sub") + line('0', "Short two", "/2") +
+                                  ".\r\n"));
+    s.keys("r");
+    ASSERT_SCREEN(s, s.highlight_is(1, row_of('0', "Short two")) && s.screen().row(2).empty());
+
     s.keys("gl");
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Inside")));
-    EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "/sub", "/m", "/m", "/sub"}));
+    EXPECT_EQ(server_.requests(),
+              (std::vector<std::string>{"/m", "/sub", "/m", "/m", "/m", "/sub"}));
     EXPECT_TRUE(s.quits());
 }
 
@@ -115,10 +127,12 @@ TEST_F(CommandsTest, BookmarksAreAddedBrowsedAndRemoved) {
     ASSERT_SCREEN(s, s.status().rfind("Bookmarked \"Sub\" [Press a key", 0) == 0);
     s.keys(" a");
     ASSERT_SCREEN(s, s.status().rfind("Already in the bookmarks [Press a key", 0) == 0);
+    // The page came from the command line: its URI names it.
+    const std::string uri = "gopher://127.0.0.1:" + port() + "/1/m";
     s.keys(" m");
-    ASSERT_SCREEN(s, s.status().rfind("Bookmarked \"/m\" [Press a key", 0) == 0);
+    ASSERT_SCREEN(s, s.status().rfind("Bookmarked \"" + uri + "\" [Press a key", 0) == 0);
     const std::string sub_line = line('1', "Sub", "/sub");
-    const std::string page_line = line('1', "/m", "/m");
+    const std::string page_line = line('1', uri, "/m");
     EXPECT_EQ(bookmarks(), sub_line + page_line);
     struct stat st {};
     ASSERT_EQ(stat(dir_.file("data/tolm").c_str(), &st), 0);
@@ -128,18 +142,41 @@ TEST_F(CommandsTest, BookmarksAreAddedBrowsedAndRemoved) {
     std::ofstream(dir_.file("data/tolm/bookmarks"), std::ios::app) << "my note\r\n";
     s.keys(" jv");
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Sub")) &&
-                         s.screen().row(1) == row_of('1', "/m") &&
-                         s.screen().row(2) == " ? + my note");
+                         s.screen().row(1) == row_of('1', uri) &&
+                         s.screen().row(2) == " ? + my note" && s.status() == "100%| bookmarks");
     s.keys("l");
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Inside")));
     s.keys("h");
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Sub")));
     s.keys("d");
-    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "/m")) && s.screen().row(1) == " ? + my note");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', uri)) && s.screen().row(1) == " ? + my note");
     EXPECT_EQ(bookmarks(), page_line + "my note\r\n");
     // Back to the page where v was pressed, as it was left.
     s.keys("h");
     ASSERT_SCREEN(s, s.highlight_is(1, row_of('0', "Text")) && s.status() == bar("/1/m"));
+    EXPECT_TRUE(s.quits());
+}
+
+// With the last bookmark the bookmarks page goes until the next one: a
+// page opened from it, shown again from the history, goes back to where
+// the bookmarks were asked for.
+TEST_F(CommandsTest, PageOpenedFromTheBookmarksOutlivesTheirLastOne) {
+    write_bookmarks(line('0', "Only", "/only"));
+    server_.on("/m", Script::send(line('0', "Text", "/t") + ".\r\n"));
+    server_.on("/other", Script::send(line('0', "Elsewhere", "/e") + ".\r\n"));
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")));
+    s.keys("vo127.0.0.1:" + port() + "/1/other\n");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Elsewhere")));
+    s.keys("hd");
+    ASSERT_SCREEN(s, s.status().rfind("No bookmarks yet", 0) == 0);
+    s.keys(" ");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")) && s.status() == bar("/1/m"));
+    s.keys("\x7fj\n");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Elsewhere")));
+    s.keys("h");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")) && s.status() == bar("/1/m"));
+    EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "/other"}));
     EXPECT_TRUE(s.quits());
 }
 
@@ -203,6 +240,46 @@ TEST_F(CommandsTest, BookmarksPageAskedForAgainIsReadAgainNotCopied) {
     if (measured) {
         EXPECT_LT(peak_memory_kib(s.run().pid()) - after_two, 1024);
     }
+    EXPECT_TRUE(s.quits());
+}
+
+// Backspace lists the pages shown, newest first and each once, leaving out
+// the bookmarks page; an entry shows its page again as it was left, with
+// no request, and 'h' goes back to where Backspace was pressed.
+TEST_F(CommandsTest, HistoryListsThePagesShownAndShowsThemAgain) {
+    std::string a;
+    for (int i = 0; i < 40; ++i)
+        a += line('0', "A text " + std::to_string(100 + i), "/t");
+    server_.on("/m", Script::send(line('1', "Sub A", "/a") + line('1', "Sub B", "/b") +
+                                  line('0', "Text", "/t") + ".\r\n"));
+    server_.on("/a", Script::send(a + ".\r\n"));
+    server_.on("/b", Script::send(line('0', "In B", "/in") + ".\r\n"));
+    write_bookmarks(line('1', "Marked", "/b"));
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Sub A")));
+    s.keys("\n" + std::string(30, 'j'));
+    ASSERT_SCREEN(s, s.screen().row(s.highlight()) == row_of('0', "A text 130") &&
+                         s.screen().row(0) != row_of('0', "A text 100"));
+    const std::string a_screen = s.screen().dump();
+    s.keys("hj\n");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "In B")));
+    s.keys("hv");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Marked")));
+    s.keys("h\x7f");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "/m")) &&
+                         s.screen().row(1) == row_of('1', "Sub B") &&
+                         s.screen().row(2) == row_of('1', "Sub A") && s.screen().row(3).empty() &&
+                         s.status() == "100%| history");
+    s.keys("h");
+    ASSERT_SCREEN(s, s.highlight_is(1, row_of('1', "Sub B")) && s.status() == bar("/1/m"));
+    // ^H is the same key; the page comes back as it was left.
+    s.keys("\x08jj\n");
+    ASSERT_SCREEN(s, s.screen().dump() == a_screen);
+    EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "/a", "/b"}));
+    // Shown last, the page now heads the list.
+    s.keys("\x7f");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Sub A")) &&
+                         s.screen().row(1) == row_of('1', "/m"));
     EXPECT_TRUE(s.quits());
 }
 

@@ -63,6 +63,7 @@ const std::string kHelpAdded = "\n"
                                "'m': bookmark current page.\n"
                                "'v': show bookmarks.\n"
                                "'d': remove highlighted bookmark (bookmarks page).\n"
+                               "Backspace: show the pages visited.\n"
                                "'z', ^G: cancel a fetch in progress.\n";
 
 class NavigateTest : public InteractiveTest {
@@ -363,6 +364,38 @@ TEST_F(SearchTest, FailedNewQueryAfterTheResultsWereReleased) {
     s.keys("\x04");
     ASSERT_SCREEN(s, s.highlight_is(1, row_of('7', "Find things")) &&
                          s.screen().row(29) == "100%| 127.0.0.1:" + port() + "/1/m");
+    EXPECT_TRUE(s.quits("q"));
+}
+
+// From the history the results of a search come back without a prompt
+// or a request; a new query releases them, and the pages among them leave
+// the history.
+TEST_F(SearchTest, HistoryShowsResultsAgainAndForgetsReleasedPages) {
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('i', "Search below")));
+    s.keys("j\rcats\r");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Cat facts")));
+    s.keys("j\r");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('i', "Cat pictures go here")));
+    s.keys("\x7f");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Cat pics")) &&
+                         s.screen().row(1) == row_of('7', "Find things") &&
+                         s.screen().row(2) == row_of('1', "/m"));
+    const size_t before = requests();
+    s.keys("j\r");
+    ASSERT_SCREEN(s, s.highlight_is(1, row_of('1', "Cat pics")) &&
+                         s.status() == "100%| 127.0.0.1:" + port() + "/7/find");
+    EXPECT_EQ(requests(), before);
+
+    s.keys("h");
+    ASSERT_SCREEN(s, on_root(s));
+    s.keys("\r");
+    ASSERT_SCREEN(s, prompting(s, "cats"));
+    s.keys("dogs\r");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Dog facts")));
+    s.keys("\x7f");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('7', "Find things")) &&
+                         s.screen().row(1) == row_of('1', "/m") && s.screen().row(2).empty());
     EXPECT_TRUE(s.quits("q"));
 }
 

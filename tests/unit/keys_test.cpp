@@ -14,9 +14,9 @@ namespace {
 
 // What a terminal sends for its named keys (the "ESC [" forms).
 const std::map<std::string, std::string> named_keys = {
-    {"\x1b[A", "Up"},    {"\x1b[B", "Down"},    {"\x1b[C", "Right"},
-    {"\x1b[D", "Left"},  {"\x1b[H", "Home"},    {"\x1b[4~", "End"},
-    {"\x1b[5~", "PgUp"}, {"\x1b[6~", "PgDown"}, {"\n", "Enter"},
+    {"\x1b[A", "Up"},   {"\x1b[B", "Down"},    {"\x1b[C", "Right"}, {"\x1b[D", "Left"},
+    {"\x1b[H", "Home"}, {"\x1b[4~", "End"},    {"\x1b[5~", "PgUp"}, {"\x1b[6~", "PgDown"},
+    {"\n", "Enter"},    {"\x7f", "Backspace"},
 };
 
 // The name a key's bytes call for: 'c' for a printable byte, ^X for a
