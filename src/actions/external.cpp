@@ -47,7 +47,7 @@ void plumb(const char* program, const char* argument) {
         show_status("Couldn't fork.");
         return;
     }
-    pid_t pid = fork();
+    pid_t pid = start_child();
     if (pid < 0) {
         close(status[0]);
         close(status[1]);
@@ -55,8 +55,6 @@ void plumb(const char* program, const char* argument) {
         return;
     }
     if (pid == 0) {
-        in_child = 1;
-        reset_signals_in_child();
         close(status[0]);
         // The middle process ends at once, so the program runs as nobody's
         // child of ours and the wait for the pager never waits for it too.
@@ -109,8 +107,6 @@ void yank_uri(const Item& item) {
     fcntl(data[1], F_SETFD, FD_CLOEXEC);
     pid_t pid = fork_with_status();
     if (pid == 0) {
-        in_child = 1;
-        reset_signals_in_child();
         if (data[0] != STDIN_FILENO) {
             dup2(data[0], STDIN_FILENO);
             close(data[0]);
@@ -141,12 +137,10 @@ void yank_uri(const Item& item) {
 // The pager runs in a child that writes the text into "$PAGER" through the
 // shell; the wait for it can be cut short by an ending signal.
 void run_pager(const char* text) {
-    pid_t pid = fork();
+    pid_t pid = start_child();
     if (pid < 0) {
         show_status("Couldn't fork.");
     } else if (pid == 0) {
-        in_child = 1;
-        reset_signals_in_child();
         FILE* pager = popen("$PAGER", "w");
         if (!pager) _exit(1);
         // In chunks, filtered: a text may be hundreds of MiB.

@@ -768,6 +768,48 @@ TEST_F(NavigateTest, PlumbedProgramHasNoTerminalInput) {
     EXPECT_TRUE(s.quits("q"));
 }
 
+// Every program tolm starts sees the dispositions a shell would give it:
+// none ignored that tolm ignores (SIGCHLD would fail its own waits with
+// ECHILD), none blocked. awk, not sh, reports them: a shell resets SIGCHLD.
+TEST_F(NavigateTest, StartedProgramsGetDefaultSignalDispositions) {
+    for (const char* program : {"xdg-open", "xclip", "pager"}) {
+        write_file(dir_.file(program),
+                   std::string("#!/usr/bin/awk -f\nBEGIN {\n"
+                               "    while ((getline l < \"/dev/stdin\") > 0) {}\n"
+                               "    out = \"") +
+                       program +
+                       "\"\n"
+                       "    while ((getline l < \"/proc/self/status\") > 0)\n"
+                       "        if (l ~ /^Sig(Blk|Ign)/) out = out \" \" l\n"
+                       "    print out >> \"" +
+                       dir_.file("log") + "\"\n}\n");
+        chmod(dir_.file(program).c_str(), 0755);
+    }
+    server_.on("/m", Script::send(line('h', "Web", "URL:https://example.org/") +
+                                  line('0', "Text", "/t") + ".\r\n"));
+    server_.on("/t", Script::send("short\r\n.\r\n"));
+    Session& s = start("/1/m", dir_.file("pager"), {{"PATH", dir_.path() + ":/usr/bin:/bin"}});
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('h', "Web")));
+    auto logged = [&](size_t n) { return lines_of(read_file(dir_.file("log"))).size() == n; };
+    s.keys("\r");
+    ASSERT_SCREEN(s, s.status().rfind("Plumbed", 0) == 0 && logged(1));
+    s.keys(" y");
+    ASSERT_SCREEN(s, s.status().rfind("Yanked", 0) == 0 && logged(2));
+    s.keys(" j\r");
+    ASSERT_SCREEN(s, s.redrawn() && logged(3));
+    const unsigned long tolm_ignores = (1ul << (SIGCHLD - 1)) | (1ul << (SIGXFSZ - 1));
+    for (const std::string& entry : lines_of(read_file(dir_.file("log")))) {
+        SCOPED_TRACE(entry);
+        std::istringstream in(entry);
+        std::string who, blk_tag, blk, ign_tag, ign;
+        in >> who >> blk_tag >> blk >> ign_tag >> ign;
+        ASSERT_EQ(blk_tag + ign_tag, "SigBlk:SigIgn:");
+        EXPECT_EQ(std::stoul(ign, nullptr, 16) & tolm_ignores, 0u);
+        EXPECT_EQ(std::stoul(blk, nullptr, 16), 0u);
+    }
+    EXPECT_TRUE(s.quits("q"));
+}
+
 // The processes of a session, from /proc.
 std::vector<pid_t> session_members(pid_t sid) {
     std::vector<pid_t> pids;
