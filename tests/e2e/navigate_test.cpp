@@ -239,7 +239,7 @@ TEST_F(NavigateTest, TextReachesThePagerWithoutEscapeSequencesButWithItsColours)
                                         "2J\u202Eok\x7f\r\n.\r\n"));
     Session& s = start("/0/doc.txt", copying_pager());
     ASSERT_TRUE(s.run().wait_exit()) << s.dump();
-    EXPECT_EQ(page(0), "\x1b[1;31mred\x1b[0m 2Jok\r\n");
+    EXPECT_EQ(page(0), "\x1b[1;31mred\x1b[0m 2Jok\r\n\x1b[m");
 }
 
 // ---------------------------------------------------------------- search
