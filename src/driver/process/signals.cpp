@@ -203,18 +203,26 @@ pid_t fork_with_status() {
     return pid;
 }
 
-int wait_child_status(pid_t pid) {
+int wait_child_change(pid_t pid) {
     int status = 0;
     pid_t r;
     for (;;) {
-        r = waitpid(pid, &status, 0);
+        r = waitpid(pid, &status, WUNTRACED);
         if (r == pid || errno != EINTR) break;
         handle_pending_signals();
     }
+    if (r == pid && WIFSTOPPED(status)) return status;
     install(SIGCHLD, SIG_IGN, SA_RESTART);
     // Another child (a name lookup's) that ended meanwhile left its status
     // too: collect it rather than leave it behind.
     while (waitpid(-1, nullptr, WNOHANG) > 0) {
     }
-    return r == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r == pid ? status : -1;
+}
+
+int wait_child_status(pid_t pid) {
+    int status;
+    while ((status = wait_child_change(pid)) != -1 && WIFSTOPPED(status)) {
+    }
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

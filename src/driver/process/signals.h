@@ -54,7 +54,10 @@ void wait_child(pid_t pid);
 // default action from before the fork until wait_child_status, so the
 // status is kept for the wait instead of being discarded.
 [[nodiscard]] pid_t fork_with_status();
-// Waits for a child of fork_with_status, handling signals meanwhile, then
-// ignores SIGCHLD again. Returns its exit status, or -1 when it did not
-// exit normally.
+// Waits for a child of fork_with_status to end or to stop, handling
+// signals meanwhile; once it has ended, ignores SIGCHLD again. Returns
+// waitpid's status, or -1 when the wait failed.
+[[nodiscard]] int wait_child_change(pid_t pid);
+// Waits for a child of fork_with_status to end, as wait_child_change.
+// Returns its exit status, or -1 when it did not exit normally.
 [[nodiscard]] int wait_child_status(pid_t pid);
