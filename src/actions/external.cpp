@@ -1,11 +1,14 @@
 #include "actions/external.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "driver/process/signals.h"
@@ -32,6 +35,30 @@ constexpr int32_t step_exec = 2;
     _exit(1);
 }
 
+// The pager's process group while it runs, 0 otherwise.
+pid_t pager_group = 0;
+
+// tcsetpgrp from a background group raises SIGTTOU, which would stop the
+// process handing the terminal over.
+void give_terminal(pid_t group) {
+    sigset_t ttou, old;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    sigprocmask(SIG_BLOCK, &ttou, &old);
+    tcsetpgrp(STDIN_FILENO, group);
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+// The pager stopped (^Z reached its group): tolm stops too, so that the
+// shell sees its job stopped, and gives the pager the terminal again when
+// continued.
+void stop_with_pager(pid_t group) {
+    give_terminal(getpgrp());
+    raise(SIGTSTP);
+    give_terminal(group);
+    kill(-group, SIGCONT);
+}
+
 bool make_status_pipe(int fds[2]) {
     if (pipe(fds) < 0) return false;
     for (int i = 0; i < 2; i++)
@@ -47,7 +74,7 @@ void plumb(const char* program, const char* argument) {
         show_status("Couldn't fork.");
         return;
     }
-    pid_t pid = fork();
+    pid_t pid = start_child();
     if (pid < 0) {
         close(status[0]);
         close(status[1]);
@@ -55,8 +82,6 @@ void plumb(const char* program, const char* argument) {
         return;
     }
     if (pid == 0) {
-        in_child = 1;
-        reset_signals_in_child();
         close(status[0]);
         // The middle process ends at once, so the program runs as nobody's
         // child of ours and the wait for the pager never waits for it too.
@@ -109,8 +134,6 @@ void yank_uri(const Item& item) {
     fcntl(data[1], F_SETFD, FD_CLOEXEC);
     pid_t pid = fork_with_status();
     if (pid == 0) {
-        in_child = 1;
-        reset_signals_in_child();
         if (data[0] != STDIN_FILENO) {
             dup2(data[0], STDIN_FILENO);
             close(data[0]);
@@ -139,14 +162,19 @@ void yank_uri(const Item& item) {
 }
 
 // The pager runs in a child that writes the text into "$PAGER" through the
-// shell; the wait for it can be cut short by an ending signal.
+// shell. Its group is apart from tolm's, so that on tolm's way out it can
+// be ended with everything it started; it must hold the terminal then, or
+// the pager's reads would stop it, so the terminal's ^C, ^Z and hang-up
+// reach it alone and tolm follows its child's fate.
 void run_pager(const char* text) {
-    pid_t pid = fork();
+    pid_t pid = fork_with_status();
     if (pid < 0) {
         show_status("Couldn't fork.");
     } else if (pid == 0) {
-        in_child = 1;
-        reset_signals_in_child();
+        // Both sides set the group, so that it exists whoever runs first;
+        // the pager reads the terminal only after it holds it.
+        setpgid(0, 0);
+        give_terminal(getpid());
         FILE* pager = popen("$PAGER", "w");
         if (!pager) _exit(1);
         // In chunks, filtered: a text may be hundreds of MiB.
@@ -165,6 +193,42 @@ void run_pager(const char* text) {
         // the items and the temporary directory.
         _exit(0);
     } else {
-        wait_child(pid);
+        setpgid(pid, pid);
+        pager_group = pid;
+        int status;
+        while ((status = wait_child_change(pid)) != -1 && WIFSTOPPED(status))
+            stop_with_pager(pid);
+        // A ^C or a hang-up ended the child: it was meant for tolm as well.
+        if (status != -1 && WIFSIGNALED(status)) {
+            int sig = WTERMSIG(status);
+            if (sig == SIGINT || sig == SIGHUP || sig == SIGTERM) {
+                raise(sig);
+                handle_pending_signals();
+            }
+        }
+        pager_group = 0;
+        give_terminal(getpgrp());
     }
+}
+
+void end_pager() {
+    if (pager_group <= 0 || in_child) return;
+    const pid_t group = pager_group;
+    pager_group = 0;
+    kill(-group, SIGTERM);
+    kill(-group, SIGCONT);
+    // A pager that catches SIGTERM puts its screen and modes back before
+    // it ends, and must still hold the terminal to do so; one that ignores
+    // it is killed after half a second.
+    const timespec tick = {0, 10 * 1000 * 1000};
+    for (int i = 0; i < 50; i++) {
+        while (waitpid(-group, nullptr, WNOHANG) > 0) {
+        }
+        if (kill(-group, 0) < 0) break;
+        nanosleep(&tick, nullptr);
+    }
+    kill(-group, SIGKILL);
+    while (waitpid(-group, nullptr, WNOHANG) > 0) {
+    }
+    give_terminal(getpgrp());
 }

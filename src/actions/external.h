@@ -20,6 +20,12 @@ void yank_uri(const Item& item);
 
 // Writes text (up to its NUL) into "$PAGER" run through the shell, cleaned
 // of escape sequences but colours and of control characters (PagerFilter),
-// and waits for the pager's end, an ending signal cutting the wait short.
-// Reports "Couldn't fork.".
+// in a process group of its own that holds the terminal meanwhile; waits
+// for the pager's end, an ending signal cutting the wait short. A ^C, ^Z
+// or hang-up that reaches the pager reaches tolm too. Reports "Couldn't
+// fork.".
 void run_pager(const char* text);
+
+// Ends the pager's process group, everything it started included, if one
+// runs, and takes the terminal back; allocation-free, for the exit path.
+void end_pager();

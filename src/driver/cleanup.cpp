@@ -1,5 +1,6 @@
 #include "driver/cleanup.h"
 
+#include "actions/external.h"
 #include "actions/replace.h"
 #include "driver/commands.h"
 #include "driver/process/state.h"
@@ -20,6 +21,9 @@ void exit_cleanup() {
         delete root_item;
         root_item = nullptr;
     }
+    // First: the terminal's modes are put back below only once no pager
+    // can change them any more, and tolm holds the terminal again.
+    end_pager();
     kill_lookup();
     remove_unfinished_replacement();
     remove_tmpdir();

@@ -8,8 +8,8 @@ struct Item;
 // from it. Only an interactive run frees it, in exit_cleanup.
 extern Item* root_item;
 
-// Registered with atexit: when interactive, releases the item tree
-// (removing files kept in the temporary directory unless in a child);
-// removes the directory; restores the terminal when interactive (never in
-// a child).
+// Registered with atexit: ends a pager still running; when interactive,
+// releases the item tree (removing files kept in the temporary directory
+// unless in a child); removes the directory; restores the terminal when
+// interactive (never in a child).
 void exit_cleanup();

@@ -123,15 +123,13 @@ int resolve_host(const char* host, const char* port, const addrinfo* hints, addr
 
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) < 0) return EAI_SYSTEM;
-    pid_t pid = fork();
+    pid_t pid = start_child();
     if (pid < 0) {
         close(fds[0]);
         close(fds[1]);
         return EAI_SYSTEM;
     }
     if (pid == 0) {
-        in_child = 1;
-        reset_signals_in_child();
         close(fds[0]);
         resolver_child(fds[1], host, port, hints);
     }

@@ -5,6 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <langinfo.h>
+
+bool utf8_locale() {
+    const char* set = nl_langinfo(CODESET);
+    return strcmp(set, "UTF-8") == 0 || strcmp(set, "utf8") == 0;
+}
 
 bool hidden_char(wchar_t wc) {
     if (wcwidth(wc) < 0) return true;
@@ -25,9 +31,23 @@ size_t print_fitted(const char* text, size_t limit) {
     size_t len = strlen(text);
     size_t pos = 0;
     size_t used = 0;
+    const bool eight_bit = !utf8_locale();
+    auto c1 = [&](size_t at) {
+        auto b = static_cast<unsigned char>(text[at]);
+        return eight_bit && b >= 0x80 && b <= 0x9F;
+    };
     while (pos < len) {
+        // KOI8-R and CP1252 make letters of these bytes, yet an 8-bit
+        // terminal obeys them as controls (0x9B is CSI).
+        if (c1(pos)) {
+            pos++;
+            continue;
+        }
+        size_t avail = std::min<size_t>(len - pos, 4);
+        for (size_t i = 1; i < avail; i++)
+            if (c1(pos + i)) avail = i;
         wchar_t wc;
-        int n = mbtowc(&wc, text + pos, std::min<size_t>(len - pos, 4));
+        int n = mbtowc(&wc, text + pos, avail);
         const char* bytes = text + pos;
         size_t nbytes;
         size_t consumed;

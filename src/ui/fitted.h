@@ -10,7 +10,13 @@
 // joiners U+200C and U+200D.
 [[nodiscard]] bool hidden_char(wchar_t wc);
 
+// True when the LC_CTYPE locale's character set is UTF-8; elsewhere the
+// terminal is taken for an 8-bit one, to which bytes 0x80-0x9F are C1
+// controls.
+[[nodiscard]] bool utf8_locale();
+
 // Writes text to standard output within limit columns: undecodable bytes
-// as U+FFFD, non-printable characters dropped, a cut marked with an
-// ellipsis. Returns the columns used (never more than limit).
+// as U+FFFD, non-printable characters dropped (outside UTF-8 every byte
+// 0x80-0x9F too), a cut marked with an ellipsis. Returns the columns used
+// (never more than limit).
 size_t print_fitted(const char* text, size_t limit);

@@ -28,12 +28,13 @@ bool shown(wchar_t wc) {
 
 } // namespace
 
-PagerFilter::PagerFilter() : single_byte_(MB_CUR_MAX == 1) {}
+PagerFilter::PagerFilter() : eight_bit_(!utf8_locale()) {}
 
 void PagerFilter::feed(const char* data, size_t len, std::string& out) {
     const char* end = data + len;
     for (const char* p = data; p < end;) {
-        if (state_ != State::ground || npend_ > 0) {
+        // Outside UTF-8 a character's bytes may be C1 controls: byte by byte.
+        if (state_ != State::ground || npend_ > 0 || eight_bit_) {
             step(static_cast<unsigned char>(*p++), out);
             continue;
         }
@@ -62,8 +63,12 @@ void PagerFilter::finish(std::string& out) {
     for (size_t i = 0; i < npend_; i++)
         put(pend_[i], out);
     out.append(tail_, ntail_);
+    // Without it a text that ends concealed or black on black leaves
+    // tolm's page and the shell after it so.
+    if (coloured_) out += "\x1b[m";
     ntail_ = npend_ = 0;
     state_ = State::ground;
+    coloured_ = false;
 }
 
 void PagerFilter::step(unsigned char b, std::string& out) {
@@ -79,17 +84,21 @@ void PagerFilter::step(unsigned char b, std::string& out) {
         csi(b, out);
         break;
     case State::osc:
-        if (b == bel) state_ = State::ground;
-        if (b == esc) state_ = State::esc;
-        break;
     case State::str:
         // ST is ESC '\', an escape sequence of its own that is dropped too.
         if (b == esc) state_ = State::esc;
+        if (b == bel && state_ == State::osc) state_ = State::ground;
+        // An opener never closed would take the whole rest of the text.
+        if (b == '\n') {
+            state_ = State::ground;
+            put('\n', out);
+        }
         break;
     }
 }
 
 void PagerFilter::ground(unsigned char b, std::string& out) {
+    if (eight_bit_ && b >= 0x80 && b <= 0x9F) return;
     if (npend_ > 0 || b >= 0x80) {
         decode(b, out);
     } else if (b == esc) {
@@ -127,6 +136,7 @@ void PagerFilter::csi(unsigned char b, std::string& out) {
         if (sgr_ && b == 'm') {
             params_.insert(0, "\x1b[") += 'm';
             emit(params_.data(), params_.size(), out);
+            coloured_ = true;
         }
         state_ = State::ground;
     } else if (b >= 0x20 && b < 0x40) {
@@ -158,7 +168,7 @@ void PagerFilter::decode(unsigned char b, std::string& out) {
     memcpy(rest, pend_ + 1, nrest);
     auto first = static_cast<unsigned char>(pend_[0]);
     npend_ = 0;
-    if (!(single_byte_ && first >= 0x80 && first <= 0x9F)) put(static_cast<char>(first), out);
+    put(static_cast<char>(first), out);
     for (size_t i = 0; i < nrest; i++)
         step(static_cast<unsigned char>(rest[i]), out);
 }

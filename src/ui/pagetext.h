@@ -11,8 +11,11 @@
 // C0 controls but TAB, LF, CR and BS, DEL, C1 controls and the characters
 // hidden_char drops; passes everything else, undecodable bytes included,
 // byte for byte, but for an undecodable byte that, once what lay between
-// is dropped, would complete a character it drops. Decodes in the LC_CTYPE
-// locale, which must stay the one current when the filter was made.
+// is dropped, would complete a character it drops. A dropped string
+// sequence (OSC, DCS, APC, PM, SOS) ends at a newline too, which passes.
+// Outside UTF-8 every byte 0x80-0x9F is dropped, whatever the locale
+// decodes it to. Decodes in the LC_CTYPE locale, which must stay the one
+// current when the filter was made.
 class PagerFilter {
   public:
     PagerFilter();
@@ -21,7 +24,8 @@ class PagerFilter {
     // A sequence or a character cut at the end is held for the next call.
     void feed(const char* data, size_t len, std::string& out);
     // Ends the text: appends the bytes still held, an incomplete character
-    // as it is, drops an unterminated escape sequence, and starts afresh.
+    // as it is, drops an unterminated escape sequence, appends a reset of
+    // attributes (ESC [ m) when a colour passed, and starts afresh.
     void finish(std::string& out);
 
   private:
@@ -42,5 +46,6 @@ class PagerFilter {
     size_t npend_ = 0;
     char tail_[MB_LEN_MAX] = {}; // the output's, while they may begin one
     size_t ntail_ = 0;
-    bool single_byte_; // an 8-bit terminal, to which 0x80-0x9F are controls
+    bool coloured_ = false; // an SGR has passed since the start
+    bool eight_bit_;        // a terminal to which 0x80-0x9F are controls
 };

@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <string>
 
+#include "locales.h"
 #include "ui/fitted.h"
 
 namespace {
@@ -101,6 +102,18 @@ TEST_F(FittedTest, ControlCharactersNeverReachTheTerminal) {
         EXPECT_EQ(first_control(out), std::string::npos) << out;
         EXPECT_LE(used, limit);
     }
+}
+
+// KOI8-R makes signs of 0x9B and 0x9D, which an 8-bit terminal obeys as
+// CSI and OSC: they never reach it.
+TEST_F(FittedTest, NoC1ByteInAnEightBitLocale) {
+    ASSERT_TRUE(use_made_locale("ru_RU", "KOI8-R")) << "localedef cannot make ru_RU.KOI8-R";
+    size_t used = 0;
+    EXPECT_EQ(fitted("a\x9b"
+                     "2J\x9d\x90\x9c\xc1\xa3",
+                     10, &used),
+              "a2J\xc1\xa3");
+    EXPECT_EQ(used, 5u);
 }
 
 // Format characters print as nothing but reorder or hide the text around

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "locales.h"
 #include "ui/pagetext.h"
 
 namespace {
@@ -30,7 +31,9 @@ TEST_F(PagerFilterTest, DropsWhatDrivesTheTerminalWhereverTheChunksEnd) {
     const struct {
         std::string in, out;
     } cases[] = {
-        {"a\x1b[1;31mred\x1b[m\x1b[0m b", "a\x1b[1;31mred\x1b[m\x1b[0m b"},
+        // A text that passed a colour ends with a reset, whatever it left on.
+        {"a\x1b[1;31mred\x1b[m\x1b[0m b", "a\x1b[1;31mred\x1b[m\x1b[0m b\x1b[m"},
+        {"\x1b[8m\x1b[30;40mhidden\n", "\x1b[8m\x1b[30;40mhidden\n\x1b[m"},
         {"\x1b[38:5:1ma\x1b[?25lb\x1b[2J\x1b[Hc\x1b[1;2Hd", "abcd"},
         {"\x1b[" + std::string(70, '1') + "mx", "x"},
         {"\x1b]2;PWNED\x07t\x1b]52;c;QUJD\x1b\\u", "tu"},
@@ -40,7 +43,9 @@ TEST_F(PagerFilterTest, DropsWhatDrivesTheTerminalWhereverTheChunksEnd) {
          "7x\x1b(Bz\x1b\x1b[2Jy",
          "xzy"},
         {"a\x01\x07\x0e\x1a\x7f\t\n\r\bb", "a\t\n\r\bb"},
-        {"\x1b[3\nx\x1b]0;t\x1b[1mb", "\nx\x1b[1mb"},
+        {"\x1b[3\nx\x1b]0;t\x1b[1mb", "\nx\x1b[1mb\x1b[m"},
+        // A string sequence never closed loses the rest of its line only.
+        {"a\x1b]0;t\nb\x1bPq\nc\x1b_x\x9c\nd\x1b^y\ne\x1bXz\nf", "a\nb\nc\nd\ne\nf"},
         {"a\xc2\x9b"
          "31m\xc2\x85\xc2\x80\xc2\x9f",
          "a31m"},
@@ -53,7 +58,7 @@ TEST_F(PagerFilterTest, DropsWhatDrivesTheTerminalWhereverTheChunksEnd) {
          "2J\xc2\xc2\xc2\x85\x85\xe2\x80\x07\xae\xe4\xb8\xe2\x80\xae\xadx",
          "a\xc2"
          "2J\xc2\xc2\xe2\x80\xe4\xb8\xadx"},
-        {"\xe4\x1b[1mx\xe4\xb8y", "\xe4\x1b[1mx\xe4\xb8y"},
+        {"\xe4\x1b[1mx\xe4\xb8y", "\xe4\x1b[1mx\xe4\xb8y\x1b[m"},
         {"text\x1b]0;never ends", "text"},
         {"text\x1b[1;3", "text"},
     };
@@ -77,6 +82,28 @@ TEST_F(PagerFilterTest, SingleByteLocaleDropsC1Bytes) {
         EXPECT_EQ(filtered({"a\x9b"
                             "2J\x85\xa0\xe9\xc2\x9d"}),
                   "a2J\xa0\xe9\xc2");
+    }
+    // Locales whose character set makes letters of those bytes: KOI8-R's
+    // 0x9B is a sign, CP1252's 0x80 the euro.
+    const struct {
+        const char *source, *charmap, *in, *out;
+    } made[] = {
+        {"ru_RU", "KOI8-R",
+         "a\x9b"
+         "2J\x9d\x90\x9c\xc1\xa3",
+         "a2J\xc1\xa3"},
+        {"en_US", "CP1252",
+         "\x9b"
+         "1m\x80\x9d\xe9",
+         "1m\xe9"},
+    };
+    for (const auto& m : made) {
+        SCOPED_TRACE(m.charmap);
+        if (!use_made_locale(m.source, m.charmap)) {
+            ADD_FAILURE() << "localedef cannot make " << m.source << "." << m.charmap;
+            continue;
+        }
+        EXPECT_EQ(filtered({m.in}), m.out);
     }
 }
 

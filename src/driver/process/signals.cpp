@@ -169,37 +169,60 @@ void wait_child(pid_t pid) {
     }
 }
 
+pid_t start_child() {
+    // Blocked across the fork: a signal that reached the child before its
+    // dispositions were reset would run tolm's handlers there, which write
+    // to the self-pipe the child shares with tolm.
+    sigset_t all, old;
+    sigfillset(&all);
+    sigprocmask(SIG_SETMASK, &all, &old);
+    pid_t pid = fork();
+    if (pid != 0) {
+        sigprocmask(SIG_SETMASK, &old, nullptr);
+        return pid;
+    }
+    in_child = 1;
+    pending_quit = 0;
+    pending_resize = 0;
+    pending_suspend = 0;
+    // An ignored disposition survives exec: SIGCHLD ignored would make a
+    // started program's own waits fail with ECHILD.
+    for (int sig : {SIGINT, SIGHUP, SIGTERM, SIGCHLD, SIGPIPE, SIGWINCH, SIGALRM, SIGTSTP, SIGXFSZ})
+        install(sig, SIG_DFL, SA_RESTART);
+    alarm(0);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    return 0;
+}
+
 pid_t fork_with_status() {
     install(SIGCHLD, SIG_DFL, SA_RESTART);
-    pid_t pid = fork();
+    pid_t pid = start_child();
     if (pid < 0) install(SIGCHLD, SIG_IGN, SA_RESTART);
     return pid;
 }
 
-int wait_child_status(pid_t pid) {
+int wait_child_change(pid_t pid) {
     int status = 0;
     pid_t r;
     for (;;) {
-        r = waitpid(pid, &status, 0);
+        r = waitpid(pid, &status, WUNTRACED);
         if (r == pid || errno != EINTR) break;
         handle_pending_signals();
     }
+    if (r == pid && WIFSTOPPED(status)) return status;
     install(SIGCHLD, SIG_IGN, SA_RESTART);
     // Another child (a name lookup's) that ended meanwhile left its status
     // too: collect it rather than leave it behind.
     while (waitpid(-1, nullptr, WNOHANG) > 0) {
     }
-    return r == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r == pid ? status : -1;
 }
 
-void reset_signals_in_child() {
-    for (int sig : {SIGINT, SIGHUP, SIGTERM, SIGPIPE, SIGWINCH, SIGALRM, SIGTSTP, SIGXFSZ}) {
-        struct sigaction sa = {};
-        sa.sa_handler = SIG_DFL;
-        sigemptyset(&sa.sa_mask);
-        sigaction(sig, &sa, nullptr);
+int wait_child_status(pid_t pid) {
+    int status;
+    while ((status = wait_child_change(pid)) != -1 && WIFSTOPPED(status)) {
     }
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

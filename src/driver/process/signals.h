@@ -44,14 +44,20 @@ void drain_signal_wakes();
 // child of ours), handling signals meanwhile.
 void wait_child(pid_t pid);
 
-// fork() for a child whose exit status matters: SIGCHLD has its default
-// action from before the fork until wait_child_status, so the status is
-// kept for the wait instead of being discarded. Returns as fork().
-[[nodiscard]] pid_t fork_with_status();
-// Waits for a child of fork_with_status, handling signals meanwhile, then
-// ignores SIGCHLD again. Returns its exit status, or -1 when it did not
-// exit normally.
-[[nodiscard]] int wait_child_status(pid_t pid);
+// fork() for every child of tolm. The child runs nothing before in_child
+// is set, every disposition tolm changed (SIGCHLD among them) is the
+// default again and no signal is blocked, so that programs it starts and
+// their own waits behave as started from a shell. Returns as fork().
+[[nodiscard]] pid_t start_child();
 
-// For children: restore default dispositions and an empty mask.
-void reset_signals_in_child();
+// start_child() for a child whose exit status matters: SIGCHLD has its
+// default action from before the fork until wait_child_status, so the
+// status is kept for the wait instead of being discarded.
+[[nodiscard]] pid_t fork_with_status();
+// Waits for a child of fork_with_status to end or to stop, handling
+// signals meanwhile; once it has ended, ignores SIGCHLD again. Returns
+// waitpid's status, or -1 when the wait failed.
+[[nodiscard]] int wait_child_change(pid_t pid);
+// Waits for a child of fork_with_status to end, as wait_child_change.
+// Returns its exit status, or -1 when it did not exit normally.
+[[nodiscard]] int wait_child_status(pid_t pid);
