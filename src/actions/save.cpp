@@ -132,21 +132,45 @@ bool open_destination(const char* path, Destination* to) {
     return false;
 }
 
-// Downloads item into path. Returns true when the whole item is there in a
-// regular file, the only kind a later save may read again as its source (a
-// device gives nothing back, a FIFO waits for a writer). A replacement is
-// renamed into place only then, and otherwise leaves no trace.
-bool download_to(const Item* item, const char* path) {
+// Writes into path what fill writes into the descriptor it is given: fill
+// returns whether it wrote all there is, and counts the bytes it wrote. A
+// complete save is confirmed with its path and size. Returns true when it
+// is complete in a regular file, the only kind a later save may read again
+// as its source (a device gives nothing back, a FIFO waits for a writer).
+// A replacement is renamed into place only when complete, and otherwise
+// leaves no trace.
+template <typename Fill> bool save_to(const char* path, Fill fill) {
     Destination to;
-    if (!open_destination(path, &to) || !download_item(item, to.fd())) return false;
-    if (!to.replacement.active()) {
+    long long bytes = 0;
+    if (!open_destination(path, &to) || !fill(to.fd(), &bytes)) return false;
+    bool regular = true;
+    if (to.replacement.active()) {
+        if (!to.replacement.commit()) {
+            show_status("Can't replace %s: %s", path, strerror(errno));
+            errno = 0;
+            return false;
+        }
+    } else {
         struct stat st {};
-        return fstat(to.in_place, &st) == 0 && S_ISREG(st.st_mode);
+        regular = fstat(to.in_place, &st) == 0 && S_ISREG(st.st_mode);
     }
-    if (to.replacement.commit()) return true;
-    show_status("Can't replace %s: %s", path, strerror(errno));
-    errno = 0;
-    return false;
+    show_status("Saved %lld %s to \"%s\"", bytes, bytes == 1 ? "byte" : "bytes", path);
+    return regular;
+}
+
+// Downloads item into path, which becomes its remembered file when it
+// has none and the whole item is there, in a regular file.
+void download_to(Item* item, CText path) {
+    auto fill = [item](int fd, long long* bytes) { return download_item(item, fd, bytes) != 0; };
+    if (save_to(path.get(), fill) && !item->extra) item->extra = std::move(path);
+}
+
+// The path a save asks for, the default name for an empty answer; nullptr
+// when cancelled.
+CText ask_path(const std::string& name) {
+    CText path(prompt_line("Download to [%s] (^D cancel): ", name.c_str()));
+    if (path && !*path) path.reset(strdup_or_die(name.c_str()));
+    return path;
 }
 
 // "tmpdir/name", or "tmpdir/N-name" for a number N other than 0.
@@ -191,15 +215,10 @@ int open_tmp_destination(const char* name, CText* path_out) {
 } // namespace
 
 void save_item(Item* item) {
-    const std::string name = default_name(*item);
-    char* answer = prompt_line("Download to [%s] (^D cancel): ", name.c_str());
-    if (!answer) return;
-    CText path(answer);
-    if (!*answer) path.reset(strdup_or_die(name.c_str()));
-
+    CText path = ask_path(default_name(*item));
+    if (!path) return;
     forget_unreadable(item);
-    if (is_remembered(*item, path.get())) return;
-    if (download_to(item, path.get()) && !item->extra) item->extra = std::move(path);
+    if (!is_remembered(*item, path.get())) download_to(item, std::move(path));
 }
 
 void save_and_plumb_item(Item* item) {
@@ -227,8 +246,7 @@ void save_and_plumb_item(Item* item) {
         return;
     }
 
-    if (is_remembered(*item, answer)) return;
-    if (download_to(item, answer) && !item->extra) item->extra = std::move(owned_answer);
+    if (!is_remembered(*item, answer)) download_to(item, std::move(owned_answer));
 }
 
 void remote_login_item(Item* item) {

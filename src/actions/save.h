@@ -4,7 +4,8 @@
 
 struct Item;
 
-// Each reports its own failures and keeps the file it saved in extra.
+// Each reports its own failures and keeps the file it saved in extra; a
+// save to a typed path, once complete, says where it went and how much.
 
 // Types '4', '5', '6', '9': asks for a path (empty: the default name) and
 // downloads the item there, or does nothing when it already is the file.

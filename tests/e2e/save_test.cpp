@@ -117,6 +117,12 @@ class SaveTest : public InteractiveTest {
         s.keys("\r");
         return s;
     }
+    // The confirmation of a complete save, waiting for its key.
+    static bool saved(const Session& s, size_t bytes, const std::string& path) {
+        return s.status().rfind("Saved " + std::to_string(bytes) + " bytes to \"" + path +
+                                    "\" [Press a key",
+                                0) == 0;
+    }
     // The page drawn anew after an action, highlight on row.
     bool back_on_page(const Session& s, int row) const {
         return s.redrawn() && s.highlight() == row && s.status() == status_bar();
@@ -132,14 +138,18 @@ TEST_F(SaveTest, BinaryIsSavedByteForByteAndRemembered) {
     server_.on("/pub/a.bin", Script::send(data));
     Session& s = start_on(line('9', "A binary", "/pub/a.bin"));
     const std::string prompt = "Download to [a.bin] (^D cancel): ";
-    auto save = [&](const std::string& answer) {
+    auto save = [&](const std::string& answer, const std::string& confirmed) {
         s.keys("\r");
         ASSERT_SCREEN(s, prompting(s, prompt));
         s.keys(answer + "\r");
+        if (!confirmed.empty()) {
+            ASSERT_SCREEN(s, saved(s, data.size(), confirmed));
+            s.keys(" ");
+        }
         ASSERT_SCREEN(s, back_on_page(s, 0));
     };
 
-    save("");
+    save("", "a.bin");
     EXPECT_TRUE(read_file(in_cwd("a.bin")) == data) << "a.bin differs from what was served";
     EXPECT_EQ(requests_for("/pub/a.bin"), 1u);
     struct stat st {};
@@ -148,15 +158,15 @@ TEST_F(SaveTest, BinaryIsSavedByteForByteAndRemembered) {
     umask(mask);
     EXPECT_EQ(st.st_mode & 0777, 0640u & ~mask);
 
-    save(""); // already there
-    save("b.bin");
+    save("", ""); // already there: nothing to say
+    save("b.bin", "b.bin");
     EXPECT_EQ(requests_for("/pub/a.bin"), 1u);
     EXPECT_TRUE(read_file(in_cwd("b.bin")) == data) << "b.bin is not a copy of a.bin";
     EXPECT_TRUE(read_file(in_cwd("a.bin")) == data);
 
     // A remembered file that has gone is fetched again.
     fs::remove(in_cwd("a.bin"));
-    save("");
+    save("", "a.bin");
     EXPECT_EQ(requests_for("/pub/a.bin"), 2u);
     EXPECT_TRUE(read_file(in_cwd("a.bin")) == data);
     EXPECT_TRUE(s.quits());
@@ -198,6 +208,8 @@ TEST_F(SaveTest, ImageIsPlumbedFromThePrivateDirectory) {
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, prompt));
     s.keys("saved.gif\r");
+    ASSERT_SCREEN(s, saved(s, data.size(), "saved.gif"));
+    s.keys(" ");
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_TRUE(read_file(in_cwd("saved.gif")) == data);
     EXPECT_EQ(plumbed().size(), 2u);
@@ -274,6 +286,8 @@ TEST_F(SaveTest, CancelledAndFailedSavesRememberNothing) {
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, save_prompt));
     s.keys("\r");
+    ASSERT_SCREEN(s, saved(s, data.size(), "a.bin"));
+    s.keys(" ");
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_EQ(requests_for("/pub/a.bin"), 1u);
     EXPECT_TRUE(read_file(in_cwd("a.bin")) == data);
@@ -292,6 +306,8 @@ TEST_F(SaveTest, CancelledAndFailedSavesRememberNothing) {
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, "Download to [r.bin] (^D cancel): "));
     s.keys("\r");
+    ASSERT_SCREEN(s, saved(s, data.size(), "r.bin"));
+    s.keys(" ");
     ASSERT_SCREEN(s, back_on_page(s, 2));
     EXPECT_EQ(requests_for("/pub/r.bin"), 2u);
     EXPECT_TRUE(read_file(in_cwd("r.bin")) == data);
@@ -348,6 +364,8 @@ TEST_F(SaveTest, HostileSelectorReachesNeitherTheTerminalNorAFileName) {
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, "Download to [" + name + "] (^D cancel): "));
     s.keys("\r");
+    ASSERT_SCREEN(s, saved(s, 4, name));
+    s.keys(" ");
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_EQ(entries(cwd()), std::vector<std::string>{name});
     EXPECT_EQ(read_file(in_cwd(name)), "data");
@@ -391,13 +409,13 @@ TEST_F(SaveTest, ExistingFileIsReplacedOnlyWhenTheUserSaysYes) {
     EXPECT_EQ(requests_for("/.bashrc"), 0u);
 
     // A typed name is asked about the same way; 'Y' replaces, and what is
-    // typed after it is a key of the page.
+    // typed after it is a key: of the confirmation, then of the page.
     server_.on("/x.gif", Script::send("theirs"));
     s.keys("j\r");
     ASSERT_SCREEN(s, prompting(s, "Download x.gif to (^D cancel, <empty> plumb): "));
     s.keys(".bashrc\r");
     ASSERT_SCREEN(s, prompting(s, replace));
-    s.keys("Yk");
+    s.keys("Y k");
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_EQ(read_file(in_cwd(".bashrc")), "theirs");
     struct stat st {};
@@ -457,6 +475,8 @@ TEST_F(SaveTest, FileInADirectoryThatTakesNoNewFileIsWrittenInPlace) {
     s.keys("locked/b.bin\r");
     ASSERT_SCREEN(s, prompting(s, "File locked/b.bin exists. Replace it? (y/N): "));
     s.keys("y");
+    ASSERT_SCREEN(s, saved(s, data.size(), "locked/b.bin"));
+    s.keys(" ");
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_TRUE(read_file(in_cwd("locked/b.bin")) == data) << read_file(in_cwd("locked/b.bin"));
     EXPECT_EQ(entries(in_cwd("locked")), std::vector<std::string>{"b.bin"});
@@ -464,6 +484,8 @@ TEST_F(SaveTest, FileInADirectoryThatTakesNoNewFileIsWrittenInPlace) {
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, "Download to [b.bin] (^D cancel): "));
     s.keys("\r");
+    ASSERT_SCREEN(s, saved(s, data.size(), "b.bin"));
+    s.keys(" ");
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_TRUE(read_file(in_cwd("b.bin")) == data);
     EXPECT_EQ(requests_for("/pub/b.bin"), 1u);
@@ -560,6 +582,8 @@ TEST_F(SaveTest, DestinationsThatAreNoFilesSurviveTheSave) {
     s.keys("/dev/null\r");
     ASSERT_SCREEN(s, prompting(s, "File /dev/null exists. Replace it? (y/N): "));
     s.keys("y");
+    ASSERT_SCREEN(s, saved(s, data.size(), "/dev/null"));
+    s.keys(" ");
     ASSERT_SCREEN(s, back_on_page(s, 0));
 
     s.keys("\r");
@@ -567,6 +591,8 @@ TEST_F(SaveTest, DestinationsThatAreNoFilesSurviveTheSave) {
     s.keys("link\r");
     ASSERT_SCREEN(s, prompting(s, "File link exists. Replace it? (y/N): "));
     s.keys("y");
+    ASSERT_SCREEN(s, saved(s, data.size(), "link"));
+    s.keys(" ");
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_FALSE(fs::is_symlink(in_cwd("link")));
     EXPECT_TRUE(read_file(in_cwd("link")) == data);
