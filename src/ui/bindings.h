@@ -37,6 +37,7 @@ enum class Command {
     bookmark_page,
     bookmarks,
     remove_bookmark,
+    save_item,
     cancel_fetch, // acts only while a fetch runs; on a page it does nothing
 };
 

@@ -54,6 +54,7 @@ const std::string kHelpAdded = "\n"
                                "'m': bookmark current page.\n"
                                "'v': show bookmarks.\n"
                                "'d': remove highlighted bookmark (bookmarks page).\n"
+                               "'s': save highlighted item to a file.\n"
                                "'z', ^G: cancel a fetch in progress.\n";
 
 class NavigateTest : public InteractiveTest {

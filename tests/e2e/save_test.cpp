@@ -492,6 +492,70 @@ TEST_F(SaveTest, FileInADirectoryThatTakesNoNewFileIsWrittenInPlace) {
     EXPECT_TRUE(s.quits());
 }
 
+// ---------------------------------------------------------------- 's'
+
+// 's' keeps any item in a file: a text as batch mode prints it, fetched as
+// viewing fetches it; a menu and a search's results as the server sends
+// them, asked for anew; a binary as Enter saves it. An information line
+// has nothing to save: no prompt, no request.
+TEST_F(SaveTest, SKeySavesEveryKindOfItemAsItCame) {
+    const std::string text = "line one\r\n..dotted\r\n", sub = info_line("inside") + ".\r\n",
+                      results = line('0', "Hit", "/hit") + ".\r\n", data = payload(7);
+    server_.on("/t.txt", Script::send(text + ".\r\n"));
+    server_.on("/sub", Script::send(sub));
+    server_.on("/find\tcats", Script::send(results));
+    server_.on("/pub/a.bin", Script::send(data));
+    const BatchResult batch = run_batch({server_.url("/0/t.txt")});
+    ASSERT_TRUE(batch.finished && !batch.out.empty()) << batch.transcript;
+    Session& s =
+        start_on(info_line("About") + line('0', "Text", "/t.txt") + line('1', "Sub", "/sub") +
+                 line('7', "Find", "/find") + line('9', "Binary", "/pub/a.bin"));
+    auto save = [&](const char* keys, int row, const std::string& name, size_t bytes) {
+        s.keys(keys);
+        ASSERT_SCREEN(s, s.highlight() == row &&
+                             prompting(s, "Download to [" + name + "] (^D cancel): "));
+        s.keys("\r");
+        ASSERT_SCREEN(s, saved(s, bytes, name));
+        s.keys(" ");
+        ASSERT_SCREEN(s, back_on_page(s, row));
+    };
+
+    s.keys("s");
+    ASSERT_TRUE(s.settle());
+    EXPECT_FALSE(s.redrawn());
+    EXPECT_EQ(s.status(), status_bar());
+
+    save("js", 1, "t.txt", batch.out.size());
+    EXPECT_EQ(read_file(in_cwd("t.txt")), batch.out);
+    s.keys("\r"); // kept, as after viewing
+    ASSERT_SCREEN(s, back_on_page(s, 1) && fs::exists(dir_.file("paged")));
+    EXPECT_EQ(read_file(dir_.file("paged")), batch.out);
+    EXPECT_EQ(requests_for("/t.txt"), 2u);
+
+    save("js", 2, "sub", sub.size());
+    EXPECT_EQ(read_file(in_cwd("sub")), sub);
+
+    s.keys("j\r");
+    ASSERT_SCREEN(s, prompting(s, "Enter search string (^D cancel) []: "));
+    s.keys("cats\r");
+    ASSERT_SCREEN(s, s.highlight_is(0, "Txt+ Hit"));
+    s.keys("h");
+    ASSERT_SCREEN(s, back_on_page(s, 3));
+    save("s", 3, "find", results.size());
+    EXPECT_EQ(read_file(in_cwd("find")), results);
+    EXPECT_EQ(requests_for("/find\tcats"), 2u);
+
+    save("js", 4, "a.bin", data.size());
+    EXPECT_TRUE(read_file(in_cwd("a.bin")) == data);
+    s.keys("\r"); // remembered: saving it there again does nothing
+    ASSERT_SCREEN(s, prompting(s, "Download to [a.bin] (^D cancel): "));
+    s.keys("\r");
+    ASSERT_SCREEN(s, back_on_page(s, 4));
+    EXPECT_EQ(requests_for("/pub/a.bin"), 1u);
+    EXPECT_EQ(entries(cwd()), (std::vector<std::string>{"a.bin", "find", "sub", "t.txt"}));
+    EXPECT_TRUE(s.quits());
+}
+
 // ---------------------------------------------------------------- plumbing
 
 TEST_F(SaveTest, RemoteLoginsAndLinksArePlumbed) {
