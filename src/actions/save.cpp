@@ -14,9 +14,11 @@
 #include "actions/replace.h"
 #include "driver/process/alloc.h"
 #include "driver/process/state.h"
+#include "driver/process/wait.h"
 #include "items/item.h"
 #include "items/uri.h"
 #include "transport/download.h"
+#include "transport/transport.h"
 #include "ui/fitted.h"
 #include "ui/status.h"
 
@@ -132,21 +134,106 @@ bool open_destination(const char* path, Destination* to) {
     return false;
 }
 
-// Downloads item into path. Returns true when the whole item is there in a
-// regular file, the only kind a later save may read again as its source (a
-// device gives nothing back, a FIFO waits for a writer). A replacement is
-// renamed into place only then, and otherwise leaves no trace.
-bool download_to(const Item* item, const char* path) {
+// Writes into path what fill writes into the descriptor it is given: fill
+// returns whether it wrote all there is, and counts the bytes it wrote. A
+// complete save is confirmed with its path and size. Returns true when it
+// is complete in a regular file, the only kind a later save may read again
+// as its source (a device gives nothing back, a FIFO waits for a writer).
+// A replacement is renamed into place only when complete, and otherwise
+// leaves no trace.
+template <typename Fill> bool save_to(const char* path, Fill fill) {
     Destination to;
-    if (!open_destination(path, &to) || !download_item(item, to.fd())) return false;
-    if (!to.replacement.active()) {
+    long long bytes = 0;
+    if (!open_destination(path, &to) || !fill(to.fd(), &bytes)) return false;
+    bool regular = true;
+    if (to.replacement.active()) {
+        if (!to.replacement.commit()) {
+            show_status("Can't replace %s: %s", path, strerror(errno));
+            errno = 0;
+            return false;
+        }
+    } else {
         struct stat st {};
-        return fstat(to.in_place, &st) == 0 && S_ISREG(st.st_mode);
+        regular = fstat(to.in_place, &st) == 0 && S_ISREG(st.st_mode);
     }
-    if (to.replacement.commit()) return true;
-    show_status("Can't replace %s: %s", path, strerror(errno));
-    errno = 0;
-    return false;
+    show_status("Saved %lld %s to \"%s\"", bytes, bytes == 1 ? "byte" : "bytes", path);
+    return regular;
+}
+
+// Downloads item into path, which becomes its remembered file when it
+// has none and the whole item is there, in a regular file.
+void download_to(Item* item, CText path) {
+    auto fill = [item](int fd, long long* bytes) { return download_item(item, fd, bytes) != 0; };
+    if (save_to(path.get(), fill) && !item->extra) item->extra = std::move(path);
+}
+
+// The path a save asks for, the default name for an empty answer; nullptr
+// when cancelled.
+CText ask_path(const std::string& name) {
+    CText path(prompt_line("Download to [%s] (^D cancel): ", name.c_str()));
+    if (path && !*path) path.reset(strdup_or_die(name.c_str()));
+    return path;
+}
+
+// What 's' saves of an item, by its type.
+enum class Data { none, unsupported, text, menu, file };
+
+Data data_of(const Item& item) {
+    switch (effective_type(item)) {
+    case 0:
+    case 'i':
+    case '3':
+    case '8':
+    case 'T':
+        return Data::none;
+    case 'h':
+        return link_url(item.selector) ? Data::none : Data::text;
+    case '0':
+        return Data::text;
+    case '1':
+        return Data::menu;
+    case '7':
+        // A search has no data before its query.
+        return item.extra ? Data::menu : Data::none;
+    case '2':
+        // A phone book answers queries in a protocol of its own: its
+        // selector alone asks for nothing that could be saved.
+        return Data::unsupported;
+    default:
+        // Every other type, also those Enter refuses (a sound, a PDF), is
+        // a file that tolm cannot show but can keep.
+        return Data::file;
+    }
+}
+
+// The text as batch mode writes it: up to the end-of-response line, which
+// the fetch cut off. A text not viewed yet is fetched as viewing fetches
+// it, and kept.
+bool write_text(Item* opener, Item* item, int fd, long long* bytes) {
+    if (!item->raw) {
+        if (!item->parent) item->parent = opener;
+        if (!receive_response(item)) return false;
+    }
+    const size_t n = strlen(item->raw.get());
+    if (write_all(fd, item->raw.get(), n, Wait::on_block) < 0) {
+        show_status("Error downloading file %s: %s", item->selector, strerror(errno));
+        errno = 0;
+        return false;
+    }
+    *bytes = static_cast<long long>(n);
+    return true;
+}
+
+// A menu or search result as its server sends it, streamed: the page
+// parsed from it has been split in place, so its bytes are no longer at
+// hand. A search asks with its query.
+bool write_menu(const Item& item, int fd, long long* bytes) {
+    Item request;
+    request.type = item.type;
+    request.host = item.host;
+    request.port = item.port;
+    request.selector = effective_type(item) == '7' ? item.extra.get() : item.selector;
+    return download_item(&request, fd, bytes) != 0;
 }
 
 // "tmpdir/name", or "tmpdir/N-name" for a number N other than 0.
@@ -191,15 +278,34 @@ int open_tmp_destination(const char* name, CText* path_out) {
 } // namespace
 
 void save_item(Item* item) {
-    const std::string name = default_name(*item);
-    char* answer = prompt_line("Download to [%s] (^D cancel): ", name.c_str());
-    if (!answer) return;
-    CText path(answer);
-    if (!*answer) path.reset(strdup_or_die(name.c_str()));
-
+    CText path = ask_path(default_name(*item));
+    if (!path) return;
     forget_unreadable(item);
-    if (is_remembered(*item, path.get())) return;
-    if (download_to(item, path.get()) && !item->extra) item->extra = std::move(path);
+    if (!is_remembered(*item, path.get())) download_to(item, std::move(path));
+}
+
+bool save_any_item(Item* opener, Item* item) {
+    const Data data = data_of(*item);
+    if (data == Data::none) return false;
+    if (data == Data::unsupported) {
+        const char type = effective_type(*item);
+        show_status("Type %c (%s) not supported", type, type_tag(type));
+        return true;
+    }
+    if (data == Data::file) {
+        save_item(item);
+        return true;
+    }
+    CText path = ask_path(default_name(*item));
+    if (!path) return true;
+    if (data == Data::text)
+        (void)save_to(path.get(), [&](int fd, long long* bytes) {
+            return write_text(opener, item, fd, bytes);
+        });
+    else
+        (void)save_to(path.get(),
+                      [&](int fd, long long* bytes) { return write_menu(*item, fd, bytes); });
+    return true;
 }
 
 void save_and_plumb_item(Item* item) {
@@ -227,8 +333,7 @@ void save_and_plumb_item(Item* item) {
         return;
     }
 
-    if (is_remembered(*item, answer)) return;
-    if (download_to(item, answer) && !item->extra) item->extra = std::move(owned_answer);
+    if (!is_remembered(*item, answer)) download_to(item, std::move(owned_answer));
 }
 
 void remote_login_item(Item* item) {

@@ -1,14 +1,24 @@
 // Saving items to files and handing them, or their URIs, to the plumber.
-// Results: none; every outcome is reported on the status row.
+// Results: none, but whether 's' found anything to save; every outcome is
+// reported on the status row.
 #pragma once
 
 struct Item;
 
-// Each reports its own failures and keeps the file it saved in extra.
+// Each reports its own failures and keeps the file it saved in extra; a
+// save to a typed path, once complete, says where it went and how much.
 
 // Types '4', '5', '6', '9': asks for a path (empty: the default name) and
 // downloads the item there, or does nothing when it already is the file.
 void save_item(Item* item);
+// 's', on any type: asks for a path as save_item does and saves the
+// item's data there: a text as batch mode writes it (not yet viewed, it is
+// fetched and kept, its parent set to opener, as viewing it would), a menu
+// or search result as its server sends it, any file as save_item saves
+// it. Returns false, having done nothing, for an item without data (an
+// information or error line, telnet, tn3270, a "URL:" link, a search
+// without its query, a line without fields).
+[[nodiscard]] bool save_any_item(Item* opener, Item* item);
 // 'I', 'g' and other file types: as save_item for a typed path; an empty
 // answer downloads into the temporary directory (once) and plumbs the file.
 void save_and_plumb_item(Item* item);

@@ -10,6 +10,7 @@
 #include "actions/bookmarks.h"
 #include "actions/external.h"
 #include "actions/open.h"
+#include "actions/save.h"
 #include "driver/commands.h"
 #include "driver/holders.h"
 #include "driver/process/alloc.h"
@@ -85,6 +86,11 @@ class DriverCommands final : public PageCommands {
     }
     Item* yank_page(Item& page) override {
         yank_uri(page);
+        return nullptr;
+    }
+    // The prompt, the progress and the messages took the status row.
+    Item* save_item(Item& page) override {
+        if (save_any_item(&page, &page.dir->items[page.dir->cursor])) draw_page(&page);
         return nullptr;
     }
 

@@ -22,7 +22,8 @@ int failure(const FetchScope& fetch) {
 
 } // namespace
 
-int download_item(const Item* item, int fd) {
+int download_item(const Item* item, int fd, long long* copied) {
+    if (copied) *copied = 0;
     FetchScope fetch(*item);
     Connection src;
     if (item->extra) {
@@ -47,12 +48,13 @@ int download_item(const Item* item, int fd) {
 
     char buf[1024];
     ssize_t r;
-    long long copied = 0;
+    long long received = 0;
     bool write_failed = false;
     while (!write_failed && (r = transport->read(&src, buf, sizeof buf)) > 0) {
         write_failed = write_all(fd, buf, static_cast<size_t>(r), Wait::on_block) < 0;
-        copied += r;
-        fetch.report(copied);
+        received += r;
+        if (copied && !write_failed) *copied = received;
+        fetch.report(received);
     }
     bool ok = !write_failed && r == 0;
     // Batch output whose reader has gone away ends quietly, as cat does.

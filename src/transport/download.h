@@ -10,4 +10,5 @@ struct Item;
 // rename depends on it, and closes it. Returns 1 when the
 // whole source was copied, 0 otherwise: reported through show_status, or,
 // when the user cancelled the fetch, unreported with errno ECANCELED.
-[[nodiscard]] int download_item(const Item* item, int fd);
+// copied, unless nullptr, receives the bytes written into fd either way.
+[[nodiscard]] int download_item(const Item* item, int fd, long long* copied = nullptr);

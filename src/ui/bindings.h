@@ -38,6 +38,7 @@ enum class Command {
     bookmarks,
     remove_bookmark,
     history,
+    save_item,
     cancel_fetch, // acts only while a fetch runs; on a page it does nothing
 };
 

@@ -29,6 +29,8 @@ class PageCommands {
     // Hands the URI to the clipboard program.
     virtual Item* yank_item(Item& page) = 0;
     virtual Item* yank_page(Item& page) = 0;
+    // Asks for a path and saves the item's data there, whatever its type.
+    virtual Item* save_item(Item& page) = 0;
 };
 
 // The implementation the page view runs those commands through, borrowed

@@ -64,6 +64,7 @@ const std::string kHelpAdded = "\n"
                                "'v': show bookmarks.\n"
                                "'d': remove highlighted bookmark (bookmarks page).\n"
                                "Backspace: show the pages visited.\n"
+                               "'s': save highlighted item to a file.\n"
                                "'z', ^G: cancel a fetch in progress.\n";
 
 class NavigateTest : public InteractiveTest {

@@ -117,6 +117,12 @@ class SaveTest : public InteractiveTest {
         s.keys("\r");
         return s;
     }
+    // The confirmation of a complete save, waiting for its key.
+    static bool saved(const Session& s, size_t bytes, const std::string& path) {
+        return s.status().rfind("Saved " + std::to_string(bytes) + " bytes to \"" + path +
+                                    "\" [Press a key",
+                                0) == 0;
+    }
     // The page drawn anew after an action, highlight on row.
     bool back_on_page(const Session& s, int row) const {
         return s.redrawn() && s.highlight() == row && s.status() == status_bar();
@@ -132,14 +138,18 @@ TEST_F(SaveTest, BinaryIsSavedByteForByteAndRemembered) {
     server_.on("/pub/a.bin", Script::send(data));
     Session& s = start_on(line('9', "A binary", "/pub/a.bin"));
     const std::string prompt = "Download to [a.bin] (^D cancel): ";
-    auto save = [&](const std::string& answer) {
+    auto save = [&](const std::string& answer, const std::string& confirmed) {
         s.keys("\r");
         ASSERT_SCREEN(s, prompting(s, prompt));
         s.keys(answer + "\r");
+        if (!confirmed.empty()) {
+            ASSERT_SCREEN(s, saved(s, data.size(), confirmed));
+            s.keys(" ");
+        }
         ASSERT_SCREEN(s, back_on_page(s, 0));
     };
 
-    save("");
+    save("", "a.bin");
     EXPECT_TRUE(read_file(in_cwd("a.bin")) == data) << "a.bin differs from what was served";
     EXPECT_EQ(requests_for("/pub/a.bin"), 1u);
     struct stat st {};
@@ -148,15 +158,15 @@ TEST_F(SaveTest, BinaryIsSavedByteForByteAndRemembered) {
     umask(mask);
     EXPECT_EQ(st.st_mode & 0777, 0640u & ~mask);
 
-    save(""); // already there
-    save("b.bin");
+    save("", ""); // already there: nothing to say
+    save("b.bin", "b.bin");
     EXPECT_EQ(requests_for("/pub/a.bin"), 1u);
     EXPECT_TRUE(read_file(in_cwd("b.bin")) == data) << "b.bin is not a copy of a.bin";
     EXPECT_TRUE(read_file(in_cwd("a.bin")) == data);
 
     // A remembered file that has gone is fetched again.
     fs::remove(in_cwd("a.bin"));
-    save("");
+    save("", "a.bin");
     EXPECT_EQ(requests_for("/pub/a.bin"), 2u);
     EXPECT_TRUE(read_file(in_cwd("a.bin")) == data);
     EXPECT_TRUE(s.quits());
@@ -198,6 +208,8 @@ TEST_F(SaveTest, ImageIsPlumbedFromThePrivateDirectory) {
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, prompt));
     s.keys("saved.gif\r");
+    ASSERT_SCREEN(s, saved(s, data.size(), "saved.gif"));
+    s.keys(" ");
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_TRUE(read_file(in_cwd("saved.gif")) == data);
     EXPECT_EQ(plumbed().size(), 2u);
@@ -274,6 +286,8 @@ TEST_F(SaveTest, CancelledAndFailedSavesRememberNothing) {
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, save_prompt));
     s.keys("\r");
+    ASSERT_SCREEN(s, saved(s, data.size(), "a.bin"));
+    s.keys(" ");
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_EQ(requests_for("/pub/a.bin"), 1u);
     EXPECT_TRUE(read_file(in_cwd("a.bin")) == data);
@@ -292,6 +306,8 @@ TEST_F(SaveTest, CancelledAndFailedSavesRememberNothing) {
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, "Download to [r.bin] (^D cancel): "));
     s.keys("\r");
+    ASSERT_SCREEN(s, saved(s, data.size(), "r.bin"));
+    s.keys(" ");
     ASSERT_SCREEN(s, back_on_page(s, 2));
     EXPECT_EQ(requests_for("/pub/r.bin"), 2u);
     EXPECT_TRUE(read_file(in_cwd("r.bin")) == data);
@@ -348,6 +364,8 @@ TEST_F(SaveTest, HostileSelectorReachesNeitherTheTerminalNorAFileName) {
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, "Download to [" + name + "] (^D cancel): "));
     s.keys("\r");
+    ASSERT_SCREEN(s, saved(s, 4, name));
+    s.keys(" ");
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_EQ(entries(cwd()), std::vector<std::string>{name});
     EXPECT_EQ(read_file(in_cwd(name)), "data");
@@ -391,13 +409,13 @@ TEST_F(SaveTest, ExistingFileIsReplacedOnlyWhenTheUserSaysYes) {
     EXPECT_EQ(requests_for("/.bashrc"), 0u);
 
     // A typed name is asked about the same way; 'Y' replaces, and what is
-    // typed after it is a key of the page.
+    // typed after it is a key: of the confirmation, then of the page.
     server_.on("/x.gif", Script::send("theirs"));
     s.keys("j\r");
     ASSERT_SCREEN(s, prompting(s, "Download x.gif to (^D cancel, <empty> plumb): "));
     s.keys(".bashrc\r");
     ASSERT_SCREEN(s, prompting(s, replace));
-    s.keys("Yk");
+    s.keys("Y k");
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_EQ(read_file(in_cwd(".bashrc")), "theirs");
     struct stat st {};
@@ -457,6 +475,8 @@ TEST_F(SaveTest, FileInADirectoryThatTakesNoNewFileIsWrittenInPlace) {
     s.keys("locked/b.bin\r");
     ASSERT_SCREEN(s, prompting(s, "File locked/b.bin exists. Replace it? (y/N): "));
     s.keys("y");
+    ASSERT_SCREEN(s, saved(s, data.size(), "locked/b.bin"));
+    s.keys(" ");
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_TRUE(read_file(in_cwd("locked/b.bin")) == data) << read_file(in_cwd("locked/b.bin"));
     EXPECT_EQ(entries(in_cwd("locked")), std::vector<std::string>{"b.bin"});
@@ -464,9 +484,75 @@ TEST_F(SaveTest, FileInADirectoryThatTakesNoNewFileIsWrittenInPlace) {
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, "Download to [b.bin] (^D cancel): "));
     s.keys("\r");
+    ASSERT_SCREEN(s, saved(s, data.size(), "b.bin"));
+    s.keys(" ");
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_TRUE(read_file(in_cwd("b.bin")) == data);
     EXPECT_EQ(requests_for("/pub/b.bin"), 1u);
+    EXPECT_TRUE(s.quits());
+}
+
+// ---------------------------------------------------------------- 's'
+
+// 's' keeps any item in a file: a text as batch mode prints it, fetched as
+// viewing fetches it; a menu and a search's results as the server sends
+// them, asked for anew; a binary as Enter saves it. An information line
+// has nothing to save: no prompt, no request.
+TEST_F(SaveTest, SKeySavesEveryKindOfItemAsItCame) {
+    const std::string text = "line one\r\n..dotted\r\n", sub = info_line("inside") + ".\r\n",
+                      results = line('0', "Hit", "/hit") + ".\r\n", data = payload(7);
+    server_.on("/t.txt", Script::send(text + ".\r\n"));
+    server_.on("/sub", Script::send(sub));
+    server_.on("/find\tcats", Script::send(results));
+    server_.on("/pub/a.bin", Script::send(data));
+    const BatchResult batch = run_batch({server_.url("/0/t.txt")});
+    ASSERT_TRUE(batch.finished && !batch.out.empty()) << batch.transcript;
+    Session& s =
+        start_on(info_line("About") + line('0', "Text", "/t.txt") + line('1', "Sub", "/sub") +
+                 line('7', "Find", "/find") + line('9', "Binary", "/pub/a.bin"));
+    auto save = [&](const char* keys, int row, const std::string& name, size_t bytes) {
+        s.keys(keys);
+        ASSERT_SCREEN(s, s.highlight() == row &&
+                             prompting(s, "Download to [" + name + "] (^D cancel): "));
+        s.keys("\r");
+        ASSERT_SCREEN(s, saved(s, bytes, name));
+        s.keys(" ");
+        ASSERT_SCREEN(s, back_on_page(s, row));
+    };
+
+    s.keys("s");
+    ASSERT_TRUE(s.settle());
+    EXPECT_FALSE(s.redrawn());
+    EXPECT_EQ(s.status(), status_bar());
+
+    save("js", 1, "t.txt", batch.out.size());
+    EXPECT_EQ(read_file(in_cwd("t.txt")), batch.out);
+    s.keys("\r"); // kept, as after viewing
+    ASSERT_SCREEN(s, back_on_page(s, 1) && fs::exists(dir_.file("paged")));
+    EXPECT_EQ(read_file(dir_.file("paged")), batch.out);
+    EXPECT_EQ(requests_for("/t.txt"), 2u);
+
+    save("js", 2, "sub", sub.size());
+    EXPECT_EQ(read_file(in_cwd("sub")), sub);
+
+    s.keys("j\r");
+    ASSERT_SCREEN(s, prompting(s, "Enter search string (^D cancel) []: "));
+    s.keys("cats\r");
+    ASSERT_SCREEN(s, s.highlight_is(0, "Txt+ Hit"));
+    s.keys("h");
+    ASSERT_SCREEN(s, back_on_page(s, 3));
+    save("s", 3, "find", results.size());
+    EXPECT_EQ(read_file(in_cwd("find")), results);
+    EXPECT_EQ(requests_for("/find\tcats"), 2u);
+
+    save("js", 4, "a.bin", data.size());
+    EXPECT_TRUE(read_file(in_cwd("a.bin")) == data);
+    s.keys("\r"); // remembered: saving it there again does nothing
+    ASSERT_SCREEN(s, prompting(s, "Download to [a.bin] (^D cancel): "));
+    s.keys("\r");
+    ASSERT_SCREEN(s, back_on_page(s, 4));
+    EXPECT_EQ(requests_for("/pub/a.bin"), 1u);
+    EXPECT_EQ(entries(cwd()), (std::vector<std::string>{"a.bin", "find", "sub", "t.txt"}));
     EXPECT_TRUE(s.quits());
 }
 
@@ -560,6 +646,8 @@ TEST_F(SaveTest, DestinationsThatAreNoFilesSurviveTheSave) {
     s.keys("/dev/null\r");
     ASSERT_SCREEN(s, prompting(s, "File /dev/null exists. Replace it? (y/N): "));
     s.keys("y");
+    ASSERT_SCREEN(s, saved(s, data.size(), "/dev/null"));
+    s.keys(" ");
     ASSERT_SCREEN(s, back_on_page(s, 0));
 
     s.keys("\r");
@@ -567,6 +655,8 @@ TEST_F(SaveTest, DestinationsThatAreNoFilesSurviveTheSave) {
     s.keys("link\r");
     ASSERT_SCREEN(s, prompting(s, "File link exists. Replace it? (y/N): "));
     s.keys("y");
+    ASSERT_SCREEN(s, saved(s, data.size(), "link"));
+    s.keys(" ");
     ASSERT_SCREEN(s, back_on_page(s, 0));
     EXPECT_FALSE(fs::is_symlink(in_cwd("link")));
     EXPECT_TRUE(read_file(in_cwd("link")) == data);
