@@ -141,6 +141,23 @@ TEST_F(NavigateTest, BackKeysRestoreTheEarlierPageWithoutARequest) {
     EXPECT_TRUE(s.quits("q"));
 }
 
+// A menu line without fields leads nowhere: choosing it says so, asks for
+// nothing, and the page comes back.
+TEST_F(NavigateTest, EnterOnALineWithoutFieldsReportsAndComesBack) {
+    server_.on("/m", Script::send(line('0', "Text", "/t") + "Just words\r\n.\r\n"));
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")));
+    s.keys("j");
+    ASSERT_SCREEN(s, s.highlight() == 1);
+    const std::string page = s.screen().dump();
+    s.keys("\r");
+    ASSERT_SCREEN(s, s.status().rfind("Couldn't get :/ ", 0) == 0);
+    s.keys("x");
+    ASSERT_SCREEN(s, s.screen().dump() == page);
+    EXPECT_EQ(server_.requests(), std::vector<std::string>{"/m"});
+    EXPECT_TRUE(s.quits());
+}
+
 TEST_F(NavigateTest, BrowsesARealServer) {
     Gophernicus gn;
     ASSERT_TRUE(gn.start(std::string(TOLM_SOURCE_DIR) + "/tests/data/gopherhole"));
