@@ -543,11 +543,27 @@ long virtual_memory_kib(pid_t pid) {
     return status_kib(pid, "VmSize:");
 }
 
-bool waiting_for_input(pid_t pid) {
+namespace {
+
+// Whether the process is blocked in one of the calls, with no signal
+// pending (SIGWINCH from a resize that it has not taken yet); true where the
+// system does not show what a process waits in.
+bool blocked_with_nothing_pending(pid_t pid, const std::vector<long>& calls) {
     static const bool shown = access("/proc/self/syscall", R_OK) == 0;
     if (!shown) return true;
-    const std::string proc = "/proc/" + std::to_string(pid);
-    static const long waits[] = {
+    if (std::find(calls.begin(), calls.end(), blocked_in(pid)) == calls.end()) return false;
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigPnd:", 0) != 0 && line.rfind("ShdPnd:", 0) != 0) continue;
+        if (line.find_first_not_of("0\t ", 7) != std::string::npos) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool waiting_for_input(pid_t pid) {
+    static const std::vector<long> waits = {
         SYS_read,
 #ifdef SYS_poll
         SYS_poll,
@@ -562,16 +578,17 @@ bool waiting_for_input(pid_t pid) {
         SYS_pselect6,
 #endif
     };
-    if (std::find(std::begin(waits), std::end(waits), blocked_in(pid)) == std::end(waits))
-        return false;
-    // A signal sent before this look (SIGWINCH from a resize) that the
-    // program has not taken yet.
-    std::ifstream status(proc + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("SigPnd:", 0) != 0 && line.rfind("ShdPnd:", 0) != 0) continue;
-        if (line.find_first_not_of("0\t ", 7) != std::string::npos) return false;
-    }
-    return true;
+    return blocked_with_nothing_pending(pid, waits);
+}
+
+bool waiting_for_child(pid_t pid) {
+    static const std::vector<long> waits = {
+        SYS_wait4,
+#ifdef SYS_waitid
+        SYS_waitid,
+#endif
+    };
+    return blocked_with_nothing_pending(pid, waits);
 }
 
 namespace {

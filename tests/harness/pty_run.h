@@ -31,6 +31,9 @@ std::string tolm_binary();
 // pending: it has dealt with everything sent to it so far and waits for
 // more. True where the system does not show what a process waits in.
 bool waiting_for_input(pid_t pid);
+// Whether the process is blocked waiting for a child of its, with no
+// signal pending; true where the system does not show what it waits in.
+bool waiting_for_child(pid_t pid);
 // Whether the process is blocked writing; false where the system does not
 // show it.
 bool waiting_to_write(pid_t pid);
