@@ -663,6 +663,32 @@ TEST_F(NavigateTest, FatalMessageStaysOnTheScreen) {
     EXPECT_TRUE(s.cooked());
 }
 
+// A page fetched again that has grown shorter keeps the highlight on an
+// item it still has, its last when the highlighted one has gone, with no
+// empty rows above the end.
+TEST_F(NavigateTest, ReloadOntoAShorterMenuKeepsTheHighlightOnAnItem) {
+    auto entries = [&](int count) {
+        std::string menu;
+        for (int i = 0; i < count; ++i)
+            menu += line('0', "Entry " + std::to_string(i), "/e");
+        return Script::send(menu + ".\r\n");
+    };
+    server_.on("/m", entries(30));
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Entry 0")));
+    s.keys(std::string(25, 'j'));
+    ASSERT_SCREEN(s,
+                  s.highlight() >= 0 && s.screen().row(s.highlight()) == row_of('0', "Entry 25"));
+    // Five entries fewer: the last of them, at the foot of the screen.
+    server_.on("/m", entries(25));
+    s.keys("r");
+    ASSERT_SCREEN(s, s.redrawn() && s.screen().row(0) == row_of('0', "Entry 2") &&
+                         s.highlight_is(22, row_of('0', "Entry 24")));
+    s.keys("k");
+    ASSERT_SCREEN(s, s.highlight_is(21, row_of('0', "Entry 23")));
+    EXPECT_TRUE(s.quits());
+}
+
 // A page fetched again gives the memory of the old one back: three
 // reloads of a large menu leave tolm holding about what one load did.
 TEST_F(NavigateTest, ReloadedLargePageGivesItsMemoryBack) {
