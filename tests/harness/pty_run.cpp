@@ -104,14 +104,43 @@ bool own_mount_namespace() {
 // the calling thread's alone.
 bool make_private_tmp() {
 #ifdef __linux__
-    // A fresh /tmp would hide a checkout that lies in /tmp itself, the
-    // binary under test and the test data with it.
-    for (const char* path : {TOLM_BINARY, TOLM_SOURCE_DIR})
-        if (std::string_view(path).starts_with("/tmp/")) return false;
+    // A fresh /tmp would hide a checkout or a build that lies in /tmp, the
+    // binary under test and the test data with it: the entries of /tmp that
+    // hold them are bound into the fresh one at their places.
+    std::vector<std::string> kept;
+    for (std::string_view path : {TOLM_BINARY, TOLM_SOURCE_DIR}) {
+        if (!path.starts_with("/tmp/")) continue;
+        std::string top(path.substr(0, path.find('/', 5)));
+        if (std::find(kept.begin(), kept.end(), top) == kept.end()) kept.push_back(top);
+    }
     if (!own_mount_namespace()) return false;
     // Without this the new mount would show in the namespace left behind.
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
-    return mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0;
+    // Held open, they stay reachable once the fresh /tmp covers them.
+    std::vector<int> held;
+    auto close_held = [&] {
+        for (int fd : held)
+            close(fd);
+    };
+    for (const auto& top : kept) {
+        int fd = open(top.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            close_held();
+            return false;
+        }
+        held.push_back(fd);
+    }
+    const bool fresh = mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0;
+    bool ok = fresh;
+    for (size_t i = 0; ok && i < kept.size(); ++i) {
+        const std::string source = "/proc/self/fd/" + std::to_string(held[i]);
+        ok = mkdir(kept[i].c_str(), 0755) == 0 &&
+             mount(source.c_str(), kept[i].c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0;
+    }
+    close_held();
+    // A /tmp that hides what the tests need would fail them all: taken back.
+    if (fresh && !ok) umount2("/tmp", MNT_DETACH);
+    return ok;
 #else
     return false;
 #endif
