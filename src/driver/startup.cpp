@@ -29,6 +29,21 @@ Item* make_root_item(char* rest) {
     return item;
 }
 
+namespace {
+
+// An output closed at start (tolm URL >&-) must stay unwritable: whatever
+// was opened next would take its number, and the output would go into
+// /dev/null unreported, or into the server's socket. A read-only
+// descriptor holds the number, and a write to it fails with EBADF as one
+// to a closed descriptor does. Descriptors below fd are open by now.
+void hold_closed_output(int fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) return;
+    int held = open("/dev/null", O_RDONLY);
+    if (held >= 0 && held != fd) close(held);
+}
+
+} // namespace
+
 void tolm_main(int argc, char** argv) {
     // A failed operator new (a std::string, make_unique) ends the run like
     // every other exhausted allocation, clean-up included, instead of an
@@ -47,6 +62,8 @@ void tolm_main(int argc, char** argv) {
         if (dup2(tty, STDIN_FILENO) < 0) die("dup2: /dev/tty, stdin: %s", strerror(errno));
         close(tty);
     }
+    hold_closed_output(STDOUT_FILENO);
+    hold_closed_output(STDERR_FILENO);
     devnull_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (devnull_fd < 0) die("open: /dev/null: %s", strerror(errno));
     install_signal_handlers();

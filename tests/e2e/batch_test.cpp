@@ -2,13 +2,17 @@
 // controlling terminal) against the scripted fake server.
 #include "fake_server.h"
 #include "listing.h"
+#include "nameserver.h"
 #include "pty_run.h"
 
 #include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <netdb.h>
+#include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tolmtest;
@@ -414,7 +418,11 @@ TEST_F(BatchTest, ResetDuringDownload) {
     EXPECT_EQ(r.err, "Error downloading file /sel: Connection reset by peer\n") << r.transcript;
 }
 
+// tolm ends before it has made its directory: the template's name is
+// somebody else's, which the clean-up must leave alone.
 TEST_F(BatchTest, NoControllingTerminal) {
+    // Made only where no other tolm could be its owner.
+    const bool own_template = has_private_tmp() && mkdir("/tmp/tolm-XXXXXX", 0700) == 0;
     RunOptions opts;
     opts.mode = Mode::NoTerminal;
     opts.args = {server_.url("/1/x")};
@@ -426,6 +434,9 @@ TEST_F(BatchTest, NoControllingTerminal) {
     EXPECT_TRUE(!run.err().empty() && run.err().back() == '\n') << run.transcript();
     EXPECT_EQ(run.out(), "");
     EXPECT_EQ(server_.connections(), 0u);
+    if (own_template) {
+        EXPECT_EQ(rmdir("/tmp/tolm-XXXXXX"), 0) << "removed by tolm";
+    }
 }
 
 // There are no options: "-h" is a URL whose host is -h, and like every URL
@@ -460,6 +471,24 @@ TEST_F(BatchTest, PortsBeyondTheRangeAreRefused) {
     std::string url = server_.url("/1/x");
     url.insert(url.rfind(':') + 1, "000");
     EXPECT_EQ(run(url).out, "Txt+Here\n");
+}
+
+// A host given by name is looked up, here in a hosts file of the test's
+// own that the resolver alone consults (no query is sent), and reached at
+// the address it names.
+TEST_F(BatchTest, HostGivenByName) {
+    if (!can_lay_system_files() || access("/etc/nsswitch.conf", F_OK) != 0)
+        GTEST_SKIP() << "no mount namespace, or no /etc/nsswitch.conf to replace";
+    server_.on("/x", Script::send("0Here\t/h\th\t70\r\n.\r\n"));
+    RunOptions opts;
+    opts.args = {"gopher://gopher-peer.test:" + std::to_string(server_.port()) + "/1/x"};
+    opts.system_files = {{"/etc/hosts", "127.0.0.1 gopher-peer.test\n"},
+                         {"/etc/nsswitch.conf", "hosts: files\n"}};
+    PtyRun run(opts);
+    ASSERT_TRUE(run.wait_exit()) << run.transcript();
+    EXPECT_TRUE(run.status().exited && run.status().code == 0) << run.transcript();
+    EXPECT_EQ(run.out(), "Txt+Here\n") << run.transcript();
+    EXPECT_EQ(run.err(), "");
 }
 
 // ---------------------------------------------------------------- signals
@@ -504,6 +533,54 @@ INSTANTIATE_TEST_SUITE_P(Batch, SignalTest,
                                            SignalCase{"TermDownload", SIGTERM, '9'},
                                            SignalCase{"IntDownload", SIGINT, '9'}),
                          [](const auto& test) { return std::string(test.param.name); });
+
+// A lookup that hangs (its name server never answers) ends with tolm on an
+// ending signal: the child that makes it must not live on. tolm runs below
+// a shell, as from a prompt, whose group it shares: as the session's
+// leader, its end would hang the child up.
+TEST_F(BatchTest, EndingSignalDuringAHangingLookupLeavesNoLookupChild) {
+    SilentNameServer dns;
+    if (!dns.valid() || access("/etc/nsswitch.conf", F_OK) != 0)
+        GTEST_SKIP() << "no network namespace, or no /etc/nsswitch.conf to replace";
+    RunOptions opts;
+    opts.binary = "/bin/sh";
+    opts.args = {"-c", "\"$0\" \"$1\"; echo ended-$? >&2; read x", tolm_binary(),
+                 "gopher://unanswered.test/1/x"};
+    opts.system_files = SilentNameServer::resolver_files();
+    opts.net_ns = dns.net_ns();
+    PtyRun run(opts);
+    ASSERT_TRUE(dns.wait_for_query()) << run.transcript();
+    const pid_t shell = run.pid();
+    auto below_shell = [&] {
+        std::vector<pid_t> pids = live_group_members(shell);
+        pids.erase(std::remove(pids.begin(), pids.end(), shell), pids.end());
+        return pids;
+    };
+    // tolm (the shell's child) and its lookup child.
+    std::vector<pid_t> pids = below_shell();
+    ASSERT_EQ(pids.size(), 2u);
+    auto parent_of = [](pid_t p) {
+        std::ifstream stat("/proc/" + std::to_string(p) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        std::istringstream rest(line.substr(line.rfind(')') + 1));
+        std::string state;
+        long ppid = 0;
+        rest >> state >> ppid;
+        return static_cast<pid_t>(ppid);
+    };
+    const pid_t tolm = parent_of(pids[0]) == shell ? pids[0] : pids[1];
+    ASSERT_EQ(parent_of(tolm), shell);
+    kill(tolm, SIGTERM);
+    ASSERT_TRUE(run.pump_until([&] { return run.err().find("ended-") != std::string::npos; }))
+        << run.transcript();
+    EXPECT_EQ(run.err(), "ended-143\n");
+    EXPECT_TRUE(run.pump_until([&] { return below_shell().empty(); })) << "tolm's child lives on";
+    for (pid_t p : below_shell())
+        kill(p, SIGKILL);
+    run.send("\n");
+    ASSERT_TRUE(run.wait_exit()) << run.transcript();
+}
 
 // ---------------------------------------------------------------- a reader that goes away
 
@@ -554,14 +631,20 @@ TEST_F(BatchTest, LargeListingIsWholeAndUnwritableOutputIsReportedOnceOrIgnoredW
         EXPECT_TRUE(run.status().exited && run.status().code == 0) << run.transcript();
         EXPECT_EQ(run.err(), "") << run.transcript();
 
-        opts.binary = "/bin/sh";
-        opts.args = {"-c", "exec '" + tolm_binary() + "' '" + server_.url(path) + "' >/dev/full"};
-        PtyRun full(opts);
-        ASSERT_TRUE(full.wait_exit()) << full.transcript();
-        EXPECT_TRUE(full.status().exited && full.status().code == 0) << full.transcript();
+        // A closed output is no place to write either, though whatever
+        // tolm opens next would take its number.
         const std::string message =
             path[1] == '9' ? "Error downloading file /t: " : "Can't write to standard output: ";
-        EXPECT_EQ(full.err(), message + strerror(ENOSPC) + "\n") << full.transcript();
+        for (const auto& [redirect, error] : {std::pair{">/dev/full", ENOSPC}, {">&-", EBADF}}) {
+            SCOPED_TRACE(redirect);
+            opts.binary = "/bin/sh";
+            opts.args = {"-c",
+                         "exec '" + tolm_binary() + "' '" + server_.url(path) + "' " + redirect};
+            PtyRun full(opts);
+            ASSERT_TRUE(full.wait_exit()) << full.transcript();
+            EXPECT_TRUE(full.status().exited && full.status().code == 0) << full.transcript();
+            EXPECT_EQ(full.err(), message + strerror(error) + "\n") << full.transcript();
+        }
     }
 }
 

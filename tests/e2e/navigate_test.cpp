@@ -152,6 +152,23 @@ TEST_F(NavigateTest, BackKeysRestoreTheEarlierPageWithoutARequest) {
     EXPECT_TRUE(s.quits("q"));
 }
 
+// A menu line without fields leads nowhere: choosing it says so, asks for
+// nothing, and the page comes back.
+TEST_F(NavigateTest, EnterOnALineWithoutFieldsReportsAndComesBack) {
+    server_.on("/m", Script::send(line('0', "Text", "/t") + "Just words\r\n.\r\n"));
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")));
+    s.keys("j");
+    ASSERT_SCREEN(s, s.highlight() == 1);
+    const std::string page = s.screen().dump();
+    s.keys("\r");
+    ASSERT_SCREEN(s, s.status().rfind("Couldn't get :/ ", 0) == 0);
+    s.keys("x");
+    ASSERT_SCREEN(s, s.screen().dump() == page);
+    EXPECT_EQ(server_.requests(), std::vector<std::string>{"/m"});
+    EXPECT_TRUE(s.quits());
+}
+
 TEST_F(NavigateTest, BrowsesARealServer) {
     Gophernicus gn;
     ASSERT_TRUE(gn.start(std::string(TOLM_SOURCE_DIR) + "/tests/data/gopherhole"));
@@ -802,6 +819,32 @@ TEST_F(NavigateTest, FatalMessageStaysOnTheScreen) {
     const std::string message = std::string("realloc: ") + strerror(ENOMEM);
     EXPECT_EQ(s.screen().row(s.screen().cursor_row() - 1), message) << s.dump();
     EXPECT_TRUE(s.cooked());
+}
+
+// A page fetched again that has grown shorter keeps the highlight on an
+// item it still has, its last when the highlighted one has gone, with no
+// empty rows above the end.
+TEST_F(NavigateTest, ReloadOntoAShorterMenuKeepsTheHighlightOnAnItem) {
+    auto entries = [&](int count) {
+        std::string menu;
+        for (int i = 0; i < count; ++i)
+            menu += line('0', "Entry " + std::to_string(i), "/e");
+        return Script::send(menu + ".\r\n");
+    };
+    server_.on("/m", entries(30));
+    Session& s = start("/1/m");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Entry 0")));
+    s.keys(std::string(25, 'j'));
+    ASSERT_SCREEN(s,
+                  s.highlight() >= 0 && s.screen().row(s.highlight()) == row_of('0', "Entry 25"));
+    // Five entries fewer: the last of them, at the foot of the screen.
+    server_.on("/m", entries(25));
+    s.keys("r");
+    ASSERT_SCREEN(s, s.redrawn() && s.screen().row(0) == row_of('0', "Entry 2") &&
+                         s.highlight_is(22, row_of('0', "Entry 24")));
+    s.keys("k");
+    ASSERT_SCREEN(s, s.highlight_is(21, row_of('0', "Entry 23")));
+    EXPECT_TRUE(s.quits());
 }
 
 // A page fetched again gives the memory of the old one back: three

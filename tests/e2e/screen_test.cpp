@@ -275,6 +275,43 @@ TEST_F(ResizeTest, ResizeWhileTheFirstPageIsFetched) {
     EXPECT_TRUE(session().quits());
 }
 
+// The terminal is the pager's while it runs: a resize then draws nothing
+// over it, and the page comes back in the new size once it ends.
+TEST_F(ResizeTest, ResizeWhileThePagerRunsDrawsNothingOverIt) {
+    TempDir dir("/tmp/e2e-screen-");
+    write_script(dir.file("pager"), "cat\necho 'end of text'\nread x </dev/tty\n");
+    server_.on("", Script::send(long_menu(30, server_.port())));
+    server_.on("/t/00", Script::send("the text\r\n.\r\n"));
+    auto items = long_menu_rows(30);
+    start(24, 80, {{"PAGER", dir.file("pager")}});
+    keys_to_view("", items, 0, 0);
+    auto pager_shown = [&] {
+        for (int r = 0; r + 1 < screen().rows(); ++r)
+            if (screen().row(r) == "the text" && screen().row(r + 1) == "end of text") return true;
+        return false;
+    };
+    // tolm waits for the pager, with no signal left to take (a resize's):
+    // in a wait for the child, or in a poll that watches for its end.
+    auto waits_for_pager = [&] {
+        auto waits = [&] {
+            return waiting_for_child(run().pid()) || waiting_for_input(run().pid());
+        };
+        if (!run().pump_until(waits)) return false;
+        run().pump_for(scaled(Millis(30)));
+        return waits();
+    };
+    session().keys("\r");
+    ASSERT_TRUE(run().pump_until(pager_shown) && waits_for_pager()) << session().dump();
+    session().keys("");
+    session().resize(30, 100);
+    ASSERT_TRUE(waits_for_pager()) << session().dump();
+    EXPECT_EQ(session().since_keys(), "") << "drawn over the pager\n" << session().dump();
+    EXPECT_TRUE(pager_shown()) << session().dump();
+    run().send("\n");
+    keys_to_view("", items, 0, 0);
+    EXPECT_TRUE(session().quits());
+}
+
 // ------------------------------------------------------------ tiny terminals
 
 class TinyTerminalTest : public TerminalTest {};

@@ -104,14 +104,43 @@ bool own_mount_namespace() {
 // the calling thread's alone.
 bool make_private_tmp() {
 #ifdef __linux__
-    // A fresh /tmp would hide a checkout that lies in /tmp itself, the
-    // binary under test and the test data with it.
-    for (const char* path : {TOLM_BINARY, TOLM_SOURCE_DIR})
-        if (std::string_view(path).starts_with("/tmp/")) return false;
+    // A fresh /tmp would hide a checkout or a build that lies in /tmp, the
+    // binary under test and the test data with it: the entries of /tmp that
+    // hold them are bound into the fresh one at their places.
+    std::vector<std::string> kept;
+    for (std::string_view path : {TOLM_BINARY, TOLM_SOURCE_DIR}) {
+        if (!path.starts_with("/tmp/")) continue;
+        std::string top(path.substr(0, path.find('/', 5)));
+        if (std::find(kept.begin(), kept.end(), top) == kept.end()) kept.push_back(top);
+    }
     if (!own_mount_namespace()) return false;
     // Without this the new mount would show in the namespace left behind.
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
-    return mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0;
+    // Held open, they stay reachable once the fresh /tmp covers them.
+    std::vector<int> held;
+    auto close_held = [&] {
+        for (int fd : held)
+            close(fd);
+    };
+    for (const auto& top : kept) {
+        int fd = open(top.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            close_held();
+            return false;
+        }
+        held.push_back(fd);
+    }
+    const bool fresh = mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0;
+    bool ok = fresh;
+    for (size_t i = 0; ok && i < kept.size(); ++i) {
+        const std::string source = "/proc/self/fd/" + std::to_string(held[i]);
+        ok = mkdir(kept[i].c_str(), 0755) == 0 &&
+             mount(source.c_str(), kept[i].c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0;
+    }
+    close_held();
+    // A /tmp that hides what the tests need would fail them all: taken back.
+    if (fresh && !ok) umount2("/tmp", MNT_DETACH);
+    return ok;
 #else
     return false;
 #endif
@@ -129,9 +158,36 @@ void close_fd(int& fd) {
     fd = -1;
 }
 
+// What the child lays over the system before exec, prepared before fork.
+struct ChildIsolation {
+    std::vector<std::pair<std::string, std::string>> binds; // source, target
+    int net_ns = -1;
+};
+
+[[noreturn]] void child_failed(const char* what) {
+    static const char prefix[] = "pty_run: ";
+    (void)!write(2, prefix, sizeof prefix - 1);
+    (void)!write(2, what, strlen(what));
+    (void)!write(2, "\n", 1);
+    _exit(125);
+}
+
 // Child side, between fork and exec: only async-signal-safe calls.
 [[noreturn]] void exec_child(const char* path, char* const* argv, char* const* envp,
-                             const char* cwd) {
+                             const char* cwd, const ChildIsolation& iso) {
+#ifdef __linux__
+    if (!iso.binds.empty()) {
+        if (unshare(CLONE_NEWNS) != 0) child_failed("unshare: mount namespace");
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            child_failed("mount: private /");
+        for (const auto& [source, target] : iso.binds)
+            if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0)
+                child_failed(target.c_str());
+    }
+    if (iso.net_ns >= 0 && setns(iso.net_ns, CLONE_NEWNET) != 0) child_failed("setns: network");
+#else
+    if (!iso.binds.empty() || iso.net_ns >= 0) child_failed("no namespaces here");
+#endif
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -148,6 +204,11 @@ void close_fd(int& fd) {
 } // namespace
 
 bool has_private_tmp() {
+    return private_tmp;
+}
+
+bool can_lay_system_files() {
+    // The powers that made the private /tmp make a child's namespace too.
     return private_tmp;
 }
 
@@ -179,6 +240,11 @@ PtyRun::~PtyRun() {
     close_fd(err_fd_);
     close_fd(pidfd_);
     close_fd(master_);
+    if (!files_dir_.empty()) {
+        for (size_t i = 0; i < opts_.system_files.size(); ++i)
+            unlink((files_dir_ + "/" + std::to_string(i)).c_str());
+        rmdir(files_dir_.c_str());
+    }
     if (!checked_) {
         std::string report = sanitizer_report();
         if (!report.empty()) ADD_FAILURE() << report;
@@ -219,6 +285,23 @@ void PtyRun::start() {
     const bool is_tolm = opts_.binary == tolm_binary();
     const double started = wall_seconds();
 
+    ChildIsolation iso;
+    iso.net_ns = opts_.net_ns;
+    if (!opts_.system_files.empty()) {
+        std::string dir = "/tmp/harness-files-XXXXXX";
+        if (!mkdtemp(dir.data())) {
+            ADD_FAILURE() << "mkdtemp: " << strerror(errno);
+            return;
+        }
+        files_dir_ = dir;
+        for (const auto& [target, content] : opts_.system_files) {
+            std::string source = dir + "/" + std::to_string(iso.binds.size());
+            std::ofstream(source, std::ios::binary) << content;
+            chmod(source.c_str(), 0644);
+            iso.binds.emplace_back(source, target);
+        }
+    }
+
     int out_pipe[2] = {-1, -1}, err_pipe[2] = {-1, -1};
     if (opts_.mode != Mode::Interactive) {
         if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
@@ -235,7 +318,7 @@ void PtyRun::start() {
             dup2(null_fd, 0);
             dup2(out_pipe[1], 1);
             dup2(err_pipe[1], 2);
-            exec_child(argv[0], argv.data(), envp.data(), cwd);
+            exec_child(argv[0], argv.data(), envp.data(), cwd, iso);
         }
     } else {
         winsize ws{};
@@ -248,7 +331,7 @@ void PtyRun::start() {
                 dup2(err_pipe[1], 2);
             }
             if (opts_.close_stdin) close(0);
-            exec_child(argv[0], argv.data(), envp.data(), cwd);
+            exec_child(argv[0], argv.data(), envp.data(), cwd, iso);
         }
     }
     if (pid_ < 0) {
@@ -442,6 +525,28 @@ long blocked_in(pid_t pid) {
 
 } // namespace
 
+std::vector<pid_t> live_group_members(pid_t pgid) {
+    std::vector<pid_t> pids;
+    DIR* d = opendir("/proc");
+    if (!d) return pids;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+        std::ifstream stat_file(std::string("/proc/") + e->d_name + "/stat");
+        std::string line;
+        std::getline(stat_file, line);
+        // The name (2nd field) may hold spaces and parentheses.
+        size_t close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 1));
+        std::string state;
+        long ppid = 0, pgrp = 0;
+        if (rest >> state >> ppid >> pgrp && pgrp == pgid && state != "Z" && state != "X")
+            pids.push_back(static_cast<pid_t>(std::atol(e->d_name)));
+    }
+    closedir(d);
+    return pids;
+}
+
 bool waiting_to_write(pid_t pid) {
     return blocked_in(pid) == SYS_write;
 }
@@ -467,11 +572,27 @@ long virtual_memory_kib(pid_t pid) {
     return status_kib(pid, "VmSize:");
 }
 
-bool waiting_for_input(pid_t pid) {
+namespace {
+
+// Whether the process is blocked in one of the calls, with no signal
+// pending (SIGWINCH from a resize that it has not taken yet); true where the
+// system does not show what a process waits in.
+bool blocked_with_nothing_pending(pid_t pid, const std::vector<long>& calls) {
     static const bool shown = access("/proc/self/syscall", R_OK) == 0;
     if (!shown) return true;
-    const std::string proc = "/proc/" + std::to_string(pid);
-    static const long waits[] = {
+    if (std::find(calls.begin(), calls.end(), blocked_in(pid)) == calls.end()) return false;
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigPnd:", 0) != 0 && line.rfind("ShdPnd:", 0) != 0) continue;
+        if (line.find_first_not_of("0\t ", 7) != std::string::npos) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool waiting_for_input(pid_t pid) {
+    static const std::vector<long> waits = {
         SYS_read,
 #ifdef SYS_poll
         SYS_poll,
@@ -486,16 +607,17 @@ bool waiting_for_input(pid_t pid) {
         SYS_pselect6,
 #endif
     };
-    if (std::find(std::begin(waits), std::end(waits), blocked_in(pid)) == std::end(waits))
-        return false;
-    // A signal sent before this look (SIGWINCH from a resize) that the
-    // program has not taken yet.
-    std::ifstream status(proc + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("SigPnd:", 0) != 0 && line.rfind("ShdPnd:", 0) != 0) continue;
-        if (line.find_first_not_of("0\t ", 7) != std::string::npos) return false;
-    }
-    return true;
+    return blocked_with_nothing_pending(pid, waits);
+}
+
+bool waiting_for_child(pid_t pid) {
+    static const std::vector<long> waits = {
+        SYS_wait4,
+#ifdef SYS_waitid
+        SYS_waitid,
+#endif
+    };
+    return blocked_with_nothing_pending(pid, waits);
 }
 
 namespace {

@@ -65,7 +65,6 @@ bool tmpdir_made = false;
 // ours: a download cut short by a signal has not been remembered by any
 // item yet, and must not keep the directory from going.
 void empty_tmpdir() {
-    if (!tmpdir_made) return;
     DIR* dir = opendir(tmpdir);
     if (!dir) return;
     int fd = dirfd(dir);
@@ -84,7 +83,7 @@ void make_tmpdir() {
 }
 
 void remove_tmpdir() {
-    if (in_child) return;
+    if (in_child || !tmpdir_made) return;
     empty_tmpdir();
     rmdir(tmpdir);
 }

@@ -43,6 +43,7 @@ void write_held_fatal_message();
 // Creates the private temporary directory (mkdtemp on tmpdir) or dies.
 void make_tmpdir();
 
-// Empties and removes the private temporary directory; in a forked child
-// it does nothing, the directory being the main process's.
+// Empties and removes the private temporary directory; does nothing in a
+// forked child, the directory being the main process's, nor before
+// make_tmpdir has made it.
 void remove_tmpdir();
