@@ -606,7 +606,7 @@ TEST_F(TransportTest, SelectorWithALineBreakIsNeverSent) {
         Destination dest;
         std::string out;
         EXPECT_EQ(download_capturing(item, dest.fd, &out), 0);
-        EXPECT_TRUE(dest.closed());
+        EXPECT_TRUE(dest.still_open());
         EXPECT_EQ(out, "Can't send message: Invalid argument");
         EXPECT_EQ(script_.connects, 0);
         EXPECT_EQ(script_.written, "");
