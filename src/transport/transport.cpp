@@ -113,12 +113,7 @@ int connect_server(const char* host, const char* port, Connection* conn, const I
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     addrinfo* list = nullptr;
-    int gai = resolve_host(host, port, &hints, &list);
-    if (gai != 0) {
-        if (gai != EAI_SYSTEM || errno != ECANCELED)
-            show_status("Can't resolve hostname \"%s\": %s", host, gai_strerror(gai));
-        return -1;
-    }
+    if (!resolve_host(host, port, &hints, &list)) return -1;
     int result = -1;
     int err = 0;
     // One question for the request: once agreed, the other addresses of the

@@ -67,6 +67,7 @@ struct Script {
     int write_errno = 0;                // every write fails with it
 
     int connects = 0;
+    std::vector<std::string> addresses; // "host port" of each connect, numeric
     int closes = 0;
     int reports = 0;
     int report_fd = 0;
@@ -91,7 +92,11 @@ void fake_close(Connection* conn) {
     if (conn->fd >= 0) close(conn->fd);
 }
 
-int fake_connect(Connection*, const addrinfo*, const char*) {
+int fake_connect(Connection*, const addrinfo* addr, const char*) {
+    char host[NI_MAXHOST], port[NI_MAXSERV];
+    if (getnameinfo(addr->ai_addr, addr->ai_addrlen, host, sizeof host, port, sizeof port,
+                    NI_NUMERICHOST | NI_NUMERICSERV) == 0)
+        script->addresses.push_back(std::string(host) + " " + port);
     size_t i = static_cast<size_t>(script->connects++);
     int result = i < script->connect_results.size() ? script->connect_results[i] : 0;
     if (result == -2 && script->socket_limit_on_retry) {
@@ -588,6 +593,23 @@ TEST_F(TransportTest, PortThatLooksNumericMustBeANumber) {
         } else {
             EXPECT_LT(result, 0);
             EXPECT_EQ(status_.messages(), Messages{refused + gai_strerror(EAI_SERVICE)});
+        }
+    }
+}
+
+// A name or a service name is looked up in a child, whose answer crosses
+// a socket entry by entry: connect gets the address as the system gave it.
+TEST_F(TransportTest, LookedUpAddressesReachConnectWhole) {
+    for (const char* host : {"127.0.0.1", "localhost"}) {
+        for (const char* port : {"70", "gopher"}) {
+            SCOPED_TRACE(std::string(host) + " " + port);
+            script_ = Script{};
+            script_.connect_results = {-1, -1};
+            Connection conn;
+            EXPECT_EQ(connect_server(host, port, &conn), -1);
+            ASSERT_FALSE(script_.addresses.empty());
+            for (const std::string& a : script_.addresses)
+                EXPECT_TRUE(a == "127.0.0.1 70" || a == "::1 70") << a;
         }
     }
 }
