@@ -1,6 +1,8 @@
 // The URI of an item, as shown on the status row and yanked. No URI carries
 // a control byte: those are percent-encoded (%1B), every other byte is
 // written as it is.
+// Results: format_item_uri counts as snprintf does; reading a URL fails
+// with nullptr or false, unreported: the caller says why.
 #pragma once
 
 #include <cstddef>
