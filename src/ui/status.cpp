@@ -66,7 +66,7 @@ void draw_prompt() {
 
 // Takes the prompt's text, with nothing typed yet; the cursor is saved
 // for the prompt's end.
-void begin_prompt(const char* format, va_list ap) {
+__attribute__((format(printf, 1, 0))) void begin_prompt(const char* format, va_list ap) {
     vsnprintf(prompt.text, sizeof prompt.text, format, ap);
     prompt.typed.clear();
     put_cap(Cap::save_pos);
