@@ -218,7 +218,8 @@ bool replace_bookmarks_file(const std::string& path, const std::string& contents
 }
 
 // Appends record with one write; should the disk take only part of it,
-// the part goes again, so the file never ends in half a line.
+// the file is cut back to its old size and the append fails, so the file
+// never ends in half a line.
 bool append_to_bookmarks_file(const std::string& path, const std::string& record) {
     int fd =
         open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);

@@ -337,15 +337,7 @@ void save_and_plumb_item(Item* item) {
 }
 
 void remote_login_item(Item* item) {
-    std::string uri = effective_type(*item) == 'T' ? "tn3270://" : "telnet://";
-    if (item->selector) {
-        append_uri_text(uri, item->selector);
-        uri += '@';
-    }
-    append_uri_text(uri, item->host);
-    uri += ':';
-    append_uri_text(uri, item->port);
-    plumb(plumber_program, uri.c_str());
+    plumb(plumber_program, login_uri(*item).c_str());
 }
 
 void link_item(Item* item) {

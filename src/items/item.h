@@ -1,4 +1,6 @@
 // Gopher items and parsed menus, and who owns what.
+// Results: answers are bools and borrowed pointers (nullptr for none);
+// nothing here fails.
 #pragma once
 
 #include <cstdint>

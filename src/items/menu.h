@@ -1,5 +1,6 @@
 // Splitting a received menu in place into a Dir.
-// Results: the page's type, or 0 after a reported failure.
+// Results: parse_menu keeps its fixed int convention: the page's type, or 0
+// after a reported failure.
 #pragma once
 
 struct Item;

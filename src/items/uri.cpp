@@ -20,6 +20,18 @@ void append_uri_text(std::string& out, const char* text) {
     }
 }
 
+std::string login_uri(const Item& item) {
+    std::string uri = effective_type(item) == 'T' ? "tn3270://" : "telnet://";
+    if (item.selector) {
+        append_uri_text(uri, item.selector);
+        uri += '@';
+    }
+    append_uri_text(uri, item.host);
+    uri += ':';
+    append_uri_text(uri, item.port);
+    return uri;
+}
+
 namespace {
 
 const char empty_selector[] = "";
@@ -62,8 +74,7 @@ template <typename Piece> void write_uri(const Item& item, Piece piece) {
     }
     case 'T':
     case '8':
-        piece(text(item.type == 'T' ? "tn3270://" : "telnet://", item.selector) +
-              text("@", item.host) + text(":", item.port));
+        piece(login_uri(item));
         break;
     default: {
         piece(text("gopher://", item.host));

@@ -1,6 +1,8 @@
 // The URI of an item, as shown on the status row and yanked. No URI carries
 // a control byte: those are percent-encoded (%1B), every other byte is
 // written as it is.
+// Results: format_item_uri counts as snprintf does; reading a URL fails
+// with nullptr or false, unreported: the caller says why.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +17,11 @@ int format_item_uri(const Item& item, char* buf, size_t size);
 
 // The item's whole URI, however long; empty for an item without fields.
 std::string item_uri(const Item& item);
+
+// The telnet:// or tn3270:// URI of an item whose effective type is '8' or
+// 'T' (a '+' line plumbed as the remote login it mirrors): the selector as
+// the user name with its '@' when there is one, then host and port.
+std::string login_uri(const Item& item);
 
 // Appends text to out with its control bytes percent-encoded.
 void append_uri_text(std::string& out, const char* text);

@@ -3,6 +3,7 @@
 // from a private network to this machine, is put to the user first, since
 // its selector reaches whatever listens there (a page cannot otherwise
 // make tolm talk to a local service that trusts its own network).
+// Results: bools; nothing is reported.
 #pragma once
 
 #include "items/item.h"

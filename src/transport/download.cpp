@@ -11,17 +11,6 @@
 #include "items/item.h"
 #include "transport/transport.h"
 
-namespace {
-
-// The result of a failed download. errno tells the caller whether the
-// user cancelled it (ECANCELED) or it failed and was reported (0).
-int failure(const FetchScope& fetch) {
-    errno = fetch.cancelled() ? ECANCELED : 0;
-    return 0;
-}
-
-} // namespace
-
 int download_item(const Item* item, int fd, long long* copied) {
     if (copied) *copied = 0;
     FetchScope fetch(*item);
@@ -33,16 +22,11 @@ int download_item(const Item* item, int fd, long long* copied) {
             // status row, and in batch mode on standard error, where it
             // cannot mix with the copied bytes or reach the terminal raw.
             show_status("Can't open source file %s: %s", item->extra.get(), strerror(errno));
-            return failure(fetch);
+            errno = 0;
+            return 0;
         }
     } else {
-        if (!sendable_selector(item->selector)) return failure(fetch);
-        fetch.report(fetch_connecting);
-        if (connect_server(item->host, item->port, &src, item) < 0) return failure(fetch);
-        if (send_selector(&src, item->selector) == -1) {
-            transport->close(&src);
-            return failure(fetch);
-        }
+        if (!open_request(item, item->selector, &src, fetch)) return 0;
     }
     fetch.report(0);
 
@@ -59,9 +43,11 @@ int download_item(const Item* item, int fd, long long* copied) {
     bool ok = !write_failed && r == 0;
     // Batch output whose reader has gone away ends quietly, as cat does.
     bool reader_gone = write_failed && errno == EPIPE && !interactive;
-    if (!ok && !fetch.cancelled() && !reader_gone)
+    if (!ok && !fetch.cancelled() && !reader_gone) {
         show_status("Error downloading file %s: %s", item->selector ? item->selector : "",
                     strerror(errno));
+        errno = 0;
+    }
     transport->close(&src);
-    return ok ? 1 : failure(fetch);
+    return ok ? 1 : 0;
 }

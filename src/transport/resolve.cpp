@@ -25,7 +25,16 @@ struct Entry {
     sockaddr_storage addr;
 };
 
-addrinfo* copy_entry(const Entry& e) {
+// The entry for a, or false when its address is larger than an Entry holds.
+bool entry_of(const addrinfo& a, Entry* e) {
+    if (a.ai_addrlen > sizeof(sockaddr_storage)) return false;
+    *e = {a.ai_family, a.ai_socktype, a.ai_protocol, a.ai_addrlen, {}};
+    memcpy(&e->addr, a.ai_addr, a.ai_addrlen);
+    return true;
+}
+
+// Appends a copy of e at tail, the last link of a list, and moves tail on.
+void append_entry(addrinfo**& tail, const Entry& e) {
     // The address lives in the same block as its addrinfo.
     auto* block = static_cast<char*>(alloc_or_die(sizeof(addrinfo) + sizeof(sockaddr_storage)));
     auto* ai = reinterpret_cast<addrinfo*>(block);
@@ -36,19 +45,16 @@ addrinfo* copy_entry(const Entry& e) {
     ai->ai_addrlen = e.addrlen;
     ai->ai_addr = reinterpret_cast<sockaddr*>(block + sizeof(addrinfo));
     memcpy(ai->ai_addr, &e.addr, e.addrlen);
-    return ai;
+    *tail = ai;
+    tail = &ai->ai_next;
 }
 
 addrinfo* copy_list(const addrinfo* list) {
     addrinfo* head = nullptr;
     addrinfo** tail = &head;
-    for (const addrinfo* a = list; a; a = a->ai_next) {
-        if (a->ai_addrlen > sizeof(sockaddr_storage)) continue;
-        Entry e = {a->ai_family, a->ai_socktype, a->ai_protocol, a->ai_addrlen, {}};
-        memcpy(&e.addr, a->ai_addr, a->ai_addrlen);
-        *tail = copy_entry(e);
-        tail = &(*tail)->ai_next;
-    }
+    Entry e;
+    for (const addrinfo* a = list; a; a = a->ai_next)
+        if (entry_of(*a, &e)) append_entry(tail, e);
     return head;
 }
 
@@ -93,12 +99,9 @@ pid_t lookup_pid = 0;
     int32_t saved_errno = errno;
     (void)!write(fd, &gai, sizeof gai);
     (void)!write(fd, &saved_errno, sizeof saved_errno);
-    for (const addrinfo* a = gai == 0 ? list : nullptr; a; a = a->ai_next) {
-        if (a->ai_addrlen > sizeof(sockaddr_storage)) continue;
-        Entry e = {a->ai_family, a->ai_socktype, a->ai_protocol, a->ai_addrlen, {}};
-        memcpy(&e.addr, a->ai_addr, a->ai_addrlen);
-        if (write_all(fd, &e, sizeof e) < 0) break;
-    }
+    Entry e;
+    for (const addrinfo* a = gai == 0 ? list : nullptr; a; a = a->ai_next)
+        if (entry_of(*a, &e) && write_all(fd, &e, sizeof e) < 0) break;
     // The end of the list; then alive until the parent lets go, so that
     // the parent never kills a process id that has passed to another.
     shutdown(fd, SHUT_WR);
@@ -107,9 +110,8 @@ pid_t lookup_pid = 0;
     _exit(0);
 }
 
-} // namespace
-
-int resolve_host(const char* host, const char* port, const addrinfo* hints, addrinfo** out) {
+// resolve_host with getaddrinfo's result codes.
+int lookup(const char* host, const char* port, const addrinfo* hints, addrinfo** out) {
     *out = nullptr;
     if (port_malformed(port)) return EAI_SERVICE;
     addrinfo numeric = *hints;
@@ -144,8 +146,7 @@ int resolve_host(const char* host, const char* port, const addrinfo* hints, addr
         Entry e;
         while (gai == 0 && (got = read_exact(fds[0], &e, sizeof e)) > 0) {
             if (e.addrlen > sizeof(sockaddr_storage)) break;
-            *tail = copy_entry(e);
-            tail = &(*tail)->ai_next;
+            append_entry(tail, e);
         }
     }
     if (got < 0 && errno == ECANCELED) {
@@ -165,6 +166,16 @@ int resolve_host(const char* host, const char* port, const addrinfo* hints, addr
     if (gai == 0 && !*out) gai = EAI_NONAME;
     if (gai == EAI_SYSTEM) errno = child_errno;
     return gai;
+}
+
+} // namespace
+
+bool resolve_host(const char* host, const char* port, const addrinfo* hints, addrinfo** out) {
+    int gai = lookup(host, port, hints, out);
+    if (gai == 0) return true;
+    if (gai != EAI_SYSTEM || errno != ECANCELED)
+        show_status("Can't resolve hostname \"%s\": %s", host, gai_strerror(gai));
+    return false;
 }
 
 void free_resolved(addrinfo* list) {

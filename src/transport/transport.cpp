@@ -113,12 +113,7 @@ int connect_server(const char* host, const char* port, Connection* conn, const I
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     addrinfo* list = nullptr;
-    int gai = resolve_host(host, port, &hints, &list);
-    if (gai != 0) {
-        if (gai != EAI_SYSTEM || errno != ECANCELED)
-            show_status("Can't resolve hostname \"%s\": %s", host, gai_strerror(gai));
-        return -1;
-    }
+    if (!resolve_host(host, port, &hints, &list)) return -1;
     int result = -1;
     int err = 0;
     // One question for the request: once agreed, the other addresses of the
@@ -169,7 +164,7 @@ bool sendable_selector(const char* selector) {
     return false;
 }
 
-int send_selector(Connection* conn, const char* selector) {
+bool send_selector(Connection* conn, const char* selector) {
     size_t len = strlen(selector);
     char* line = static_cast<char*>(alloc_or_die(len + 3));
     snprintf(line, len + 3, "%s\r\n", selector);
@@ -184,7 +179,7 @@ int send_selector(Connection* conn, const char* selector) {
     free(line);
     if (w == -1 && saved != ECANCELED) show_status("Can't send message: %s", strerror(saved));
     errno = saved;
-    return w == -1 ? -1 : 0;
+    return w != -1;
 }
 
 void set_progress_hook(void (*hook)(const Item* item, long long received)) {
@@ -206,16 +201,22 @@ bool FetchScope::cancelled() const {
     return keys_cancelled();
 }
 
-int receive_response(Item* item) {
-    FetchScope fetch(*item);
-    if (!sendable_selector(item->selector)) return 0;
+bool open_request(const Item* item, const char* request, Connection* conn,
+                  const FetchScope& fetch) {
+    if (!sendable_selector(request)) return false;
     fetch.report(fetch_connecting);
-    Connection conn;
-    if (connect_server(item->host, item->port, &conn, item) < 0) return 0;
-    if (send_selector(&conn, item->selector) == -1) {
-        transport->close(&conn);
-        return 0;
+    if (connect_server(item->host, item->port, conn, item) < 0) return false;
+    if (!send_selector(conn, request)) {
+        transport->close(conn);
+        return false;
     }
+    return true;
+}
+
+bool receive_response(Item* item) {
+    FetchScope fetch(*item);
+    Connection conn;
+    if (!open_request(item, item->selector, &conn, fetch)) return false;
     fetch.report(0);
 
     constexpr size_t block = 1024;
@@ -233,7 +234,7 @@ int receive_response(Item* item) {
             free(buf);
             transport->close(&conn);
             if (!fetch.cancelled()) show_status("Empty response from server");
-            return 0;
+            return false;
         }
         if (r < 1) {
             buf[len] = '\0';
@@ -254,9 +255,9 @@ int receive_response(Item* item) {
     if (buf[0] == '\0') {
         show_status("Empty response from server");
         free(buf);
-        return 0;
+        return false;
     }
     item->raw.reset(buf);
     item->origin = conn.reach;
-    return 1;
+    return true;
 }

@@ -1,6 +1,9 @@
 // The table of transport operations and the gopher exchange over it.
-// Results: the transport table keeps its descriptor convention (-1 with
-// errno); the exchange returns 1 on success and 0 after a reported failure.
+// Results: the table's operations and connect_server, which passes on the
+// table's connect result, keep the descriptor convention (negative for a
+// failure); every other function returns a bool, true on success and false
+// after a failure that it reported (a cancel or a declined address is not
+// reported).
 #pragma once
 
 #include <sys/types.h>
@@ -52,15 +55,12 @@ extern const TransportOps* transport;
 // line early and let the rest reach the server as a request of its own.
 [[nodiscard]] bool sendable_selector(const char* selector);
 
-// Writes selector and CR LF. Returns 0, or -1 after reporting.
-[[nodiscard]] int send_selector(Connection* conn, const char* selector);
+// Writes selector and CR LF.
+[[nodiscard]] bool send_selector(Connection* conn, const char* selector);
 
 // Fetches item (host, port, selector) into item->raw and records in
-// item->origin where it came from. Returns 1, or 0 after reporting (raw
-// stays nullptr); no connection is made for a selector that cannot be
-// sent. A fetch the user cancels (ECANCELED from a wait, see watch_keys)
-// or a connection declined fails like any other, unreported.
-[[nodiscard]] int receive_response(Item* item);
+// item->origin where it came from; raw stays nullptr on failure.
+[[nodiscard]] bool receive_response(Item* item);
 
 // What a fetch tells the progress hook while the connection is not yet
 // made, in place of a byte count.
@@ -87,3 +87,10 @@ class FetchScope {
     const Item& item_;
     bool watched_before_;
 };
+
+// Connects to item's server and sends request (the selector, or selector
+// TAB query), under fetch: conn then holds the open connection. No
+// connection is made for a request that cannot be sent; on failure nothing
+// is left open.
+[[nodiscard]] bool open_request(const Item* item, const char* request, Connection* conn,
+                                const FetchScope& fetch);

@@ -1,4 +1,5 @@
 // Column-limited output of multibyte text: the screen's security boundary.
+// Results: print_fitted returns the columns it used; nothing fails.
 #pragma once
 
 #include <cstddef>

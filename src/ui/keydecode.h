@@ -1,4 +1,5 @@
 // The key decoder, apart from the key loop: bytes in, commands out.
+// Results: a Command, Command::none until a key is complete.
 #pragma once
 
 #include <cstddef>

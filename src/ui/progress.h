@@ -1,5 +1,7 @@
 // The status row during a fetch: what is fetched and how much of it has
 // arrived, and the keys typed meanwhile, of which 'z' or ^G cancels it.
+// Results: take_fetch_keys answers the key watch with a Keys value; the
+// rest only draw.
 #pragma once
 
 #include "driver/process/wait.h"

@@ -64,6 +64,14 @@ void draw_prompt() {
     if (used < cols) print_fitted(prompt.typed.c_str(), cols - used);
 }
 
+// Takes the prompt's text, with nothing typed yet; the cursor is saved
+// for the prompt's end.
+__attribute__((format(printf, 1, 0))) void begin_prompt(const char* format, va_list ap) {
+    vsnprintf(prompt.text, sizeof prompt.text, format, ap);
+    prompt.typed.clear();
+    put_cap(Cap::save_pos);
+}
+
 } // namespace
 
 int read_key() {
@@ -90,9 +98,6 @@ void redraw_prompt() {
 }
 
 void show_status_line(const char* format, ...) {
-    put_cap(Cap::save_pos);
-    put_cap(Cap::move, term_lines() - 1, 0);
-    put_cap(Cap::standout_on);
     va_list ap;
     va_start(ap, format);
     int n = vsnprintf(line_buf, line_buf_size, format, ap);
@@ -102,8 +107,7 @@ void show_status_line(const char* format, ...) {
     if (n >= 0 && static_cast<size_t>(n) + 2 <= line_buf_size)
         snprintf(line_buf + n, line_buf_size - static_cast<size_t>(n),
                  " [Press a key to continue \xE2\x98\x83]");
-    end_status_text(print_fitted(line_buf, static_cast<size_t>(term_columns())));
-    put_cap(Cap::restore_pos);
+    put_status_text(line_buf);
     fflush(stdout);
     // Any key, or the end of input, goes on.
     (void)read_key();
@@ -112,10 +116,8 @@ void show_status_line(const char* format, ...) {
 bool ask_yes(const char* format, ...) {
     va_list ap;
     va_start(ap, format);
-    vsnprintf(prompt.text, sizeof prompt.text, format, ap);
+    begin_prompt(format, ap);
     va_end(ap);
-    prompt.typed.clear();
-    put_cap(Cap::save_pos);
     prompt.active = true;
     prompt.one_key = true;
     draw_prompt();
@@ -131,10 +133,8 @@ bool ask_yes(const char* format, ...) {
 char* prompt_line(const char* format, ...) {
     va_list ap;
     va_start(ap, format);
-    vsnprintf(prompt.text, sizeof prompt.text, format, ap);
+    begin_prompt(format, ap);
     va_end(ap);
-    prompt.typed.clear();
-    put_cap(Cap::save_pos);
 
     // A line typed ahead, before the prompt was drawn, answers it at once.
     bool done = false;

@@ -1,5 +1,7 @@
 // Messages and prompts on the status row.
-// Results: a prompt's line is owned by the caller; nullptr means cancelled.
+// Results: a prompt's line is owned by the caller, nullptr when cancelled;
+// a question's answer is a bool, true for yes; a key is a byte, -1 when
+// the input has ended.
 #pragma once
 
 #include <cstddef>

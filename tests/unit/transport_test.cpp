@@ -67,6 +67,7 @@ struct Script {
     int write_errno = 0;                // every write fails with it
 
     int connects = 0;
+    std::vector<std::string> addresses; // "host port" of each connect, numeric
     int closes = 0;
     int reports = 0;
     int report_fd = 0;
@@ -91,7 +92,11 @@ void fake_close(Connection* conn) {
     if (conn->fd >= 0) close(conn->fd);
 }
 
-int fake_connect(Connection*, const addrinfo*, const char*) {
+int fake_connect(Connection*, const addrinfo* addr, const char*) {
+    char host[NI_MAXHOST], port[NI_MAXSERV];
+    if (getnameinfo(addr->ai_addr, addr->ai_addrlen, host, sizeof host, port, sizeof port,
+                    NI_NUMERICHOST | NI_NUMERICSERV) == 0)
+        script->addresses.push_back(std::string(host) + " " + port);
     size_t i = static_cast<size_t>(script->connects++);
     int result = i < script->connect_results.size() ? script->connect_results[i] : 0;
     if (result == -2 && script->socket_limit_on_retry) {
@@ -224,7 +229,7 @@ TEST_F(TransportTest, ReceiveResponseEndsAtTerminatorOrClose) {
         script_.reads = c.reads;
         recorded_status().clear();
         Item item = request("/menu");
-        EXPECT_EQ(receive_response(&item), c.raw ? 1 : 0);
+        EXPECT_EQ(receive_response(&item), c.raw != nullptr);
         if (c.raw) {
             ASSERT_NE(item.raw, nullptr);
             EXPECT_EQ(std::string(item.raw.get()), c.raw);
@@ -242,7 +247,7 @@ TEST_F(TransportTest, ReceiveResponseEndsAtTerminatorOrClose) {
 TEST_F(TransportTest, ReceiveResponseOfExactlyOneBlock) {
     script_.reads = {{block_of_text}};
     Item item = request("");
-    ASSERT_EQ(receive_response(&item), 1);
+    ASSERT_TRUE(receive_response(&item));
     EXPECT_EQ(strlen(item.raw.get()), 1024u);
     EXPECT_EQ(script_.read_sizes, (std::vector<size_t>{1024, 1024}));
 }
@@ -256,7 +261,7 @@ TEST_F(TransportTest, ReceiveResponseReadsFillBlocksExactly) {
         body += chunk;
     }
     Item item = request("/big");
-    ASSERT_EQ(receive_response(&item), 1);
+    ASSERT_TRUE(receive_response(&item));
     EXPECT_EQ(std::string(item.raw.get()), body);
     ASSERT_EQ(script_.read_sizes.size(), script_.read_offsets.size());
     for (size_t i = 0; i < script_.read_sizes.size(); i++) {
@@ -269,7 +274,7 @@ TEST_F(TransportTest, ReceiveResponseReadsFillBlocksExactly) {
 TEST_F(TransportTest, ReceiveResponseStopsWhenTheRequestFails) {
     script_.write_errno = EPIPE;
     Item item = request("/x");
-    EXPECT_EQ(receive_response(&item), 0);
+    EXPECT_FALSE(receive_response(&item));
     EXPECT_EQ(item.raw, nullptr);
     EXPECT_EQ(status_.messages(), Messages{"Can't send message: Broken pipe"});
     EXPECT_TRUE(script_.read_sizes.empty());
@@ -278,7 +283,7 @@ TEST_F(TransportTest, ReceiveResponseStopsWhenTheRequestFails) {
     script_ = Script{};
     script_.connect_results = {-1};
     recorded_status().clear();
-    EXPECT_EQ(receive_response(&item), 0);
+    EXPECT_FALSE(receive_response(&item));
     EXPECT_EQ(script_.reports, 1);
     EXPECT_TRUE(script_.write_sizes.empty());
     EXPECT_TRUE(script_.read_sizes.empty());
@@ -290,7 +295,7 @@ TEST_F(TransportTest, SendSelectorContinuesShortWrites) {
         script_ = Script{};
         script_.write_limit = 1;
         Connection conn;
-        EXPECT_EQ(send_selector(&conn, selector), 0);
+        EXPECT_TRUE(send_selector(&conn, selector));
         EXPECT_EQ(script_.written, std::string(selector) + "\r\n");
         // Each write asks for exactly the rest of the line.
         const size_t line = strlen(selector) + 2;
@@ -304,7 +309,7 @@ TEST_F(TransportTest, SendSelectorContinuesShortWrites) {
 TEST_F(TransportTest, SendSelectorReportsAFailedWrite) {
     script_.write_errno = EPIPE;
     Connection conn;
-    EXPECT_EQ(send_selector(&conn, "/sel"), -1);
+    EXPECT_FALSE(send_selector(&conn, "/sel"));
     EXPECT_EQ(status_.messages(), Messages{"Can't send message: Broken pipe"});
 }
 
@@ -592,6 +597,23 @@ TEST_F(TransportTest, PortThatLooksNumericMustBeANumber) {
     }
 }
 
+// A name or a service name is looked up in a child, whose answer crosses
+// a socket entry by entry: connect gets the address as the system gave it.
+TEST_F(TransportTest, LookedUpAddressesReachConnectWhole) {
+    for (const char* host : {"127.0.0.1", "localhost"}) {
+        for (const char* port : {"70", "gopher"}) {
+            SCOPED_TRACE(std::string(host) + " " + port);
+            script_ = Script{};
+            script_.connect_results = {-1, -1};
+            Connection conn;
+            EXPECT_EQ(connect_server(host, port, &conn), -1);
+            ASSERT_FALSE(script_.addresses.empty());
+            for (const std::string& a : script_.addresses)
+                EXPECT_TRUE(a == "127.0.0.1 70" || a == "::1 70") << a;
+        }
+    }
+}
+
 // A CR in a selector (a menu line can carry one) would end the request
 // line early and send the rest as a second request.
 TEST_F(TransportTest, SelectorWithALineBreakIsNeverSent) {
@@ -600,7 +622,7 @@ TEST_F(TransportTest, SelectorWithALineBreakIsNeverSent) {
         script_ = Script{};
         recorded_status().clear();
         Item item = request(selector);
-        EXPECT_EQ(receive_response(&item), 0);
+        EXPECT_FALSE(receive_response(&item));
         EXPECT_EQ(item.raw, nullptr);
         EXPECT_EQ(status_.messages(), Messages{"Can't send message: Invalid argument"});
         Destination dest;
@@ -723,7 +745,7 @@ TEST_F(CrossingConnectTest, LineLeadingInwardIsAskedAndDeclinedQuietly) {
     const std::string question =
         "Connect to 127.0.0.1:6379 (this machine), named by a page from example.org? (y/N)";
     Item& inward = line(0);
-    EXPECT_EQ(receive_response(&inward), 0);
+    EXPECT_FALSE(receive_response(&inward));
     EXPECT_EQ(questions, Messages{question});
     EXPECT_EQ(script_.connects, 0);
     EXPECT_EQ(script_.reports, 0);
@@ -734,7 +756,7 @@ TEST_F(CrossingConnectTest, LineLeadingInwardIsAskedAndDeclinedQuietly) {
     questions.clear();
     answer = true;
     script_.reads = {{"iX\t\tnull.host\t1\r\n.\r\n"}};
-    ASSERT_EQ(receive_response(&inward), 1);
+    ASSERT_TRUE(receive_response(&inward));
     EXPECT_EQ(questions, Messages{question});
     EXPECT_EQ(script_.written, "FLUSHALL\r\n");
     EXPECT_EQ(inward.origin, Reach::loopback);
@@ -743,7 +765,7 @@ TEST_F(CrossingConnectTest, LineLeadingInwardIsAskedAndDeclinedQuietly) {
     set_crossing_hook(nullptr);
     inward.raw.reset();
     script_ = Script{};
-    EXPECT_EQ(receive_response(&inward), 0);
+    EXPECT_FALSE(receive_response(&inward));
     EXPECT_EQ(script_.connects, 0);
     EXPECT_TRUE(status_.messages().empty());
 }
@@ -852,7 +874,7 @@ TEST(TransportLoopbackTest, ReceiveResponseOverTcp) {
     item.host = "127.0.0.1";
     item.port = server.port().c_str();
     item.selector = "/dir";
-    ASSERT_EQ(receive_response(&item), 1);
+    ASSERT_TRUE(receive_response(&item));
     EXPECT_STREQ(item.raw.get(), "iHello\t\tnull.host\t1\r\n");
     bool client_closed = false;
     EXPECT_EQ(server.finish(&client_closed), "/dir\r\n");

@@ -78,6 +78,17 @@ TEST(UriTest, FormsByType) {
     }
 }
 
+// Shown and yanked, a '+' line is a gopher item; opened, it is the remote
+// login it mirrors, and the plumbed URI says which one.
+TEST(UriTest, LoginUriGoesByTheMirroredType) {
+    Item item = make_item('+', "ibm", "23", "user");
+    for (char mirror : {'T', '8'}) {
+        item.mirror_type = mirror;
+        EXPECT_EQ(login_uri(item), mirror == 'T' ? "tn3270://user@ibm:23" : "telnet://user@ibm:23");
+        EXPECT_EQ(item_uri(item), "gopher://ibm:23/+user");
+    }
+}
+
 TEST(UriTest, LongUriIsCutAt255) {
     // "gopher://" and the host reach 255 characters or more: later pieces
     // are not printed at all.

@@ -1,6 +1,7 @@
 // Allocation that never fails: exhausted memory ends the program through
 // die(). Also the heap's settings for menus that arrive. Part of the
 // process layer.
+// Results: owning pointers, never nullptr (but for a resize to 0).
 #pragma once
 
 #include <cstddef>

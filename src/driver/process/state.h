@@ -1,6 +1,7 @@
 // Process-wide state of tolm: the mode, the temporary directory, the status
 // function and the fatal-error path. Part of the process layer, which
 // includes nothing else of tolm; every module may include it.
+// Results: none; a failure here ends the program through die.
 #pragma once
 
 #include <cstddef>

@@ -97,7 +97,7 @@ int wait_fd(int fd, short events) {
         if (fds[0].revents) {
             // A quit that arrived together with the data still wins.
             if (quit_pending() && !in_child) handle_pending_signals();
-            return 1;
+            return 0;
         }
     }
 }

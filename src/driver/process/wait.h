@@ -2,6 +2,9 @@
 // fetch, and the clock. A wait ends the program at once when an ending
 // signal arrives (the safe point of process/signals). Part of the process
 // layer.
+// Results: the waits on a descriptor return as the system calls they stand
+// for: -1 with errno set on failure, else 0 (read_fd and write_fd: the
+// bytes moved).
 #pragma once
 
 #include <cstddef>
@@ -31,8 +34,8 @@ bool watch_keys(bool on);
 [[nodiscard]] bool keys_cancelled();
 
 // Waits until fd is ready for events (POLLIN / POLLOUT), handling signals
-// meanwhile. Returns 1 when ready, -1 with errno set when poll fails or
-// (ECANCELED) when the key watch cancels.
+// meanwhile. Fails when poll fails, or with ECANCELED when the key watch
+// cancels.
 [[nodiscard]] int wait_fd(int fd, short events);
 
 // When read_fd and write_fd wait through wait_fd: before every call (the
@@ -41,12 +44,11 @@ bool watch_keys(bool on);
 // saves a poll per block on a fast stream.
 enum class Wait { before_call, on_block };
 
-// read() and write() that an ending signal cannot leave stuck. Return as
-// read() and write() do (bytes moved, 0 at end of input, -1 with errno
-// set), never -1 for EINTR.
+// read() and write() that an ending signal cannot leave stuck: 0 at end of
+// input, never -1 for EINTR.
 [[nodiscard]] ssize_t read_fd(int fd, void* buf, size_t n, Wait wait = Wait::before_call);
 [[nodiscard]] ssize_t write_fd(int fd, const void* buf, size_t n, Wait wait = Wait::before_call);
-// Writes everything (continuing short writes); 0, or -1 with errno set.
+// Writes everything, continuing short writes.
 [[nodiscard]] int write_all(int fd, const void* buf, size_t n, Wait wait = Wait::before_call);
 // Asks that a pipe on fd hold at least bytes (Linux). A hint: on another
 // kind of descriptor, another system or past the system's limit nothing
