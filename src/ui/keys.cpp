@@ -419,7 +419,8 @@ void provide_page_commands(PageCommands* commands) {
 
 Item* browse_page(Item* page) {
     if (!page || !page->dir) return nullptr;
-    Browse run{page, term_lines() > 3 ? term_lines() - 2 : 1, nullptr};
+    // A step of no line would page nowhere.
+    Browse run{page, last_menu_row() > 0 ? last_menu_row() : 1, nullptr};
     KeyDecoder keys{key_table};
     for (;;) {
         int c = read_key();

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+struct Dir;
 struct Item;
 
 // The menu page last drawn, drawn again after a resize; nullptr before
@@ -68,6 +69,10 @@ Moved place_step(uint64_t count, uint64_t last, Direction direction, uint64_t* t
 // never above the cursor), a menu that fits starts at its first item, and
 // otherwise top is never moved back when the window grows.
 uint64_t place_resize(uint64_t count, uint64_t last, uint64_t top, uint64_t cursor);
+// The view of a menu that replaced one whose view was top and cursor: the
+// highlight on the same line number while that line exists, the view
+// placed as after a resize, for the window's size now.
+void keep_place(Dir& dir, uint64_t top, uint64_t cursor);
 
 // Status-bar percentage: how far the page reaches.
 long long reach_percent(uint64_t count, uint64_t top, int lines);
