@@ -42,16 +42,23 @@ Item& highlighted(const Browse& b) {
     return dir.items[dir.cursor];
 }
 
-void jump_to_link(Item* page, Direction direction) {
+// Jumps to the first item past the highlight, toward direction, that hit
+// accepts (the highlighted item itself never); nothing happens without one.
+template <typename Hit> void jump_to_first(Item* page, Direction direction, Hit hit) {
     const Dir& dir = *page->dir;
     const bool forward = direction == Direction::forward;
     for (uint64_t i = dir.cursor; forward ? i + 1 < dir.count : i > 0;) {
         i = forward ? i + 1 : i - 1;
-        if (dir.items[i].type != 'i') {
+        if (hit(dir.items[i])) {
             jump_to(page, static_cast<int64_t>(i), Jump::exact);
             return;
         }
     }
+}
+
+// Only information lines are no links: a line without a type is one.
+void jump_to_link(Item* page, Direction direction) {
+    jump_to_first(page, direction, [](const Item& item) { return item.type != 'i'; });
 }
 
 // Writes line_buf on the status row, where it stays until the status bar
@@ -88,17 +95,10 @@ bool contains_folded(const char* text, const char* pattern, const CaseFold& fold
 
 void search_page(const char* pattern, Item* page, Direction direction) {
     if (!pattern || !page->dir) return;
-    const Dir& dir = *page->dir;
-    const bool forward = direction == Direction::forward;
     const CaseFold fold;
-    for (uint64_t i = dir.cursor; forward ? i + 1 < dir.count : i > 0;) {
-        i = forward ? i + 1 : i - 1;
-        const char* text = dir.items[i].display;
-        if (text && contains_folded(text, pattern, fold)) {
-            jump_to(page, static_cast<int64_t>(i), Jump::exact);
-            return;
-        }
-    }
+    jump_to_first(page, direction, [&](const Item& item) {
+        return item.display && contains_folded(item.display, pattern, fold);
+    });
 }
 
 void show_uri(const Item& item) {
