@@ -1,4 +1,4 @@
-// The key decoder, apart from the key loop: bytes in, commands out.
+// The key decoder, apart from the key loop: bytes in, bindings out.
 #pragma once
 
 #include <cstddef>
@@ -14,8 +14,9 @@ class KeyDecoder {
     // keys: the bindings to decode, usually key_table (ui/keys.h); borrowed
     // for the decoder's life.
     explicit KeyDecoder(std::span<const KeyBinding> keys) : keys_(keys) {}
-    // The command whose key c completes, or Command::none.
-    Command feed(unsigned char c);
+    // The binding (in the decoder's table) whose key c completes, or
+    // nullptr.
+    const KeyBinding* feed(unsigned char c);
 
   private:
     std::span<const KeyBinding> keys_;

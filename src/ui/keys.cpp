@@ -427,13 +427,9 @@ Item* browse_page(Item* page) {
         // End of input or a read error on the terminal: nothing more will
         // come, so quitting is the only move that does not spin.
         if (c < 0) return nullptr;
-        Command command = keys.feed(static_cast<unsigned char>(c));
-        if (command == Command::none) continue;
-        for (const KeyBinding& b : key_table) {
-            if (b.command != command) continue;
-            Outcome outcome = b.run(run);
-            if (outcome.leave) return outcome.next;
-            break;
-        }
+        const KeyBinding* key = keys.feed(static_cast<unsigned char>(c));
+        if (!key) continue;
+        Outcome outcome = key->run(run);
+        if (outcome.leave) return outcome.next;
     }
 }
