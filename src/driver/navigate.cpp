@@ -18,6 +18,7 @@
 #include "driver/process/state.h"
 #include "driver/process/wait.h"
 #include "items/item.h"
+#include "items/uri.h"
 #include "transport/crossing.h"
 #include "transport/transport.h"
 #include "ui/keys.h"
@@ -104,11 +105,8 @@ enum class Next { browse, back };
 // the cached results or fetch anew.
 // previous is read after the results are released, which may re-point it.
 Next search(Item* current, Item* const& previous) {
-    const char* def = "";
+    const char* def = search_query(*current);
     size_t sel_len = strlen(current->selector);
-    if (current->extra && strncmp(current->extra.get(), current->selector, sel_len) == 0 &&
-        current->extra.get()[sel_len])
-        def = current->extra.get() + sel_len + 1;
     char* answer = prompt_line("Enter search string (^D cancel) [%s]: ", def);
     if (!answer) return Next::back;
     CText request;

@@ -16,6 +16,11 @@ int format_item_uri(const Item& item, char* buf, size_t size);
 // The item's whole URI, however long; empty for an item without fields.
 std::string item_uri(const Item& item);
 
+// The query of a search item (selector set): what follows its selector
+// and a TAB in extra, else what follows extra's first TAB; "" without one.
+// Points into extra.
+const char* search_query(const Item& item);
+
 // Appends text to out with its control bytes percent-encoded.
 void append_uri_text(std::string& out, const char* text);
 
