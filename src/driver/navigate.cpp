@@ -63,36 +63,22 @@ void page_text(const char* text) {
 class DriverCommands final : public PageCommands {
   public:
     Item* go_to_url(Item& page) override { return ::go_to_url(&page); }
-    // A page fetched again is drawn again; so is the page after a failure,
-    // whose message covered the status bar.
-    Item* reload(Item& page) override {
-        (void)reload_page(&page);
-        draw_page(&page);
-        return nullptr;
-    }
-    Item* bookmark_item(Item& page) override {
-        add_bookmark(highlighted(page));
-        return nullptr;
-    }
-    Item* bookmark_page(Item& page) override {
-        add_bookmark(page);
-        return nullptr;
-    }
     Item* show_bookmarks(Item& page) override { return bookmarks_page(&page); }
     Item* remove_bookmark(Item& page) override { return remove_highlighted_bookmark(&page); }
     Item* show_history(Item& page) override { return history_page(&page); }
-    Item* yank_item(Item& page) override {
-        yank_uri(highlighted(page));
-        return nullptr;
+    // A page fetched again is drawn again; so is the page after a failure,
+    // whose message covered the status bar.
+    void reload(Item& page) override {
+        (void)reload_page(&page);
+        draw_page(&page);
     }
-    Item* yank_page(Item& page) override {
-        yank_uri(page);
-        return nullptr;
-    }
+    void bookmark_item(Item& page) override { add_bookmark(highlighted(page)); }
+    void bookmark_page(Item& page) override { add_bookmark(page); }
+    void yank_item(Item& page) override { yank_uri(highlighted(page)); }
+    void yank_page(Item& page) override { yank_uri(page); }
     // The prompt, the progress and the messages took the status row.
-    Item* save_item(Item& page) override {
+    void save_item(Item& page) override {
         if (save_any_item(&page, &page.dir->items[page.dir->cursor])) draw_page(&page);
-        return nullptr;
     }
 
   private:

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 #include <strings.h>
+#include <type_traits>
 
 #include "driver/process/ctext.h"
 #include "items/item.h"
@@ -188,10 +189,15 @@ Outcome item_uri(Browse& b) {
 PageCommands* above = nullptr;
 
 // A command above the page view, as a table entry: ask<&PageCommands::reload>.
-template <Item* (PageCommands::*command)(Item&)> Outcome ask(Browse& b) {
+template <auto command> Outcome ask(Browse& b) {
     if (!above) return stay;
-    Item* next = (above->*command)(*b.page);
-    return next ? leave_for(next) : stay;
+    if constexpr (std::is_void_v<decltype((above->*command)(*b.page))>) {
+        (above->*command)(*b.page);
+        return stay;
+    } else {
+        Item* next = (above->*command)(*b.page);
+        return next ? leave_for(next) : stay;
+    }
 }
 
 Outcome show_help(Browse& b) {
