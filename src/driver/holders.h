@@ -3,7 +3,8 @@
 // parents of the pages made outside the item tree, and the history of the
 // pages shown. A menu is released or replaced only through here, which
 // first re-points each of them (the history forgets its pages instead), so
-// that nothing is left pointing into freed items.
+// that nothing is left pointing into freed items. Nothing here fails: the
+// only results are the history's.
 #pragma once
 
 #include <cstdint>
