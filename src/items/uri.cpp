@@ -111,6 +111,11 @@ std::string item_uri(const Item& item) {
     return uri;
 }
 
+std::string display_or_uri(const Item& item) {
+    const bool own = item.display && *item.display && item.display != item.selector;
+    return own ? item.display : item_uri(item);
+}
+
 char* after_scheme(char* url, int* scheme_len) {
     char* sep = strstr(url, "://");
     if (!sep) return url;

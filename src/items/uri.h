@@ -16,6 +16,11 @@ int format_item_uri(const Item& item, char* buf, size_t size);
 // The item's whole URI, however long; empty for an item without fields.
 std::string item_uri(const Item& item);
 
+// What names item in a list of items: its display text, or its URI when
+// the display is none of its own (absent, empty, or its selector, as for
+// the item of a URL).
+std::string display_or_uri(const Item& item);
+
 // The query of a search item (selector set): what follows its selector
 // and a TAB in extra, else what follows extra's first TAB; "" without one.
 // Points into extra.
