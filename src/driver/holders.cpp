@@ -127,6 +127,8 @@ void replace_menu(Item* page, Item* fresh, Item* heir) {
     page->raw = std::move(fresh->raw);
     page->dir = std::move(fresh->dir);
     page->extra = std::move(extra);
+    // Where the new response came from decides what its lines may reach.
+    page->origin = fresh->origin;
     keep_place(*page->dir, top, cursor);
 }
 
