@@ -64,8 +64,7 @@ size_t line_offset(const char* text, size_t index) {
 // so free of control characters, whatever a server put in it. An item
 // made from a URL has its selector as its display: its URI says more.
 std::string stored_display(const Item& item) {
-    const bool own = item.display && *item.display && item.display != item.selector;
-    std::string display = own ? item.display : item_uri(item);
+    std::string display = display_or_uri(item);
     for (char& c : display)
         if (is_control(c)) c = ' ';
     return display;

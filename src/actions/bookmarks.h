@@ -7,7 +7,8 @@
 // a link: the file it names is the one changed. Only a regular file of at
 // most 64 MiB is read; the file is read as a menu is, up to its first NUL,
 // and what follows a NUL is kept as it is.
-// Results: true on success, false after the failure was reported.
+// Results: a bool is true on success, false after the failure was
+// reported; an empty string is none.
 #pragma once
 
 #include <string>
@@ -31,14 +32,13 @@ std::string bookmark_line(const Item& item);
 void add_bookmark(const Item& item);
 
 // Reads the file into page->raw and parses it into page->dir (lines tolm
-// cannot read are items without fields, shown as they are). Returns true
-// when there is a menu to show; false after reporting (no file, an empty
-// one, or one that cannot be read).
+// cannot read are items without fields, shown as they are): a menu to
+// show, or none (no file, an empty one, or one that cannot be read).
 [[nodiscard]] bool load_bookmarks(Item* page);
 
 // Removes line number index of the file as it was read for the page, by
 // writing the new contents to a file in the same directory and renaming it
 // over the old one. Refuses (reported) when the lines up to that one
-// changed meanwhile; lines added after them since stay. Returns true when
-// the file was rewritten.
+// changed meanwhile; lines added after them since stay. Success: the file
+// was rewritten.
 [[nodiscard]] bool remove_bookmark(const Item& page, size_t index);

@@ -1,6 +1,7 @@
 // The programs tolm starts: the pager, the plumber and the clipboard
 // program. Every exec and popen of tolm is here; the only other child, a
-// name lookup's (transport/resolve), runs no program.
+// name lookup's (transport/resolve), runs no program. Results: none; each
+// reports its own failures on the status row.
 #pragma once
 
 struct Item;

@@ -1,12 +1,11 @@
 // Saving items to files and handing them, or their URIs, to the plumber.
-// Results: none, but whether 's' found anything to save; every outcome is
-// reported on the status row.
+// Results: none but save_any_item's, whether it acted; every outcome is
+// reported on the status row (a save to a typed path, once complete, says
+// where it went and how much), and a file saved is kept in the item's
+// extra.
 #pragma once
 
 struct Item;
-
-// Each reports its own failures and keeps the file it saved in extra; a
-// save to a typed path, once complete, says where it went and how much.
 
 // Types '4', '5', '6', '9': asks for a path (empty: the default name) and
 // downloads the item there, or does nothing when it already is the file.
@@ -15,7 +14,7 @@ void save_item(Item* item);
 // item's data there: a text as batch mode writes it (not yet viewed, it is
 // fetched and kept, its parent set to opener, as viewing it would), a menu
 // or search result as its server sends it, any file as save_item saves
-// it. Returns false, having done nothing, for an item without data (an
+// it. False, having done and said nothing, for an item without data (an
 // information or error line, telnet, tn3270, a "URL:" link, a search
 // without its query, a line without fields).
 [[nodiscard]] bool save_any_item(Item* opener, Item* item);

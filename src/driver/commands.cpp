@@ -80,16 +80,22 @@ const char* copy_into(const char* text, char** at) {
 
 // The history page's menu in *menu: an entry typed like each page, with
 // copies of its strings (a page may go while the menu stays), newest
-// first; false, with nothing changed, when there is no page.
+// first, each named as a bookmark of it would be; false, with nothing
+// changed, when there is no page.
 bool make_history_menu(Item* menu) {
     const std::vector<Item*>& pages = pages_shown();
     if (pages.empty()) return false;
     history_entries.assign(pages.rbegin(), pages.rend());
     history_made = history_version();
+    std::vector<std::string> names;
+    names.reserve(history_entries.size());
     size_t size = 1;
-    for (const Item* page : history_entries)
-        for (const char* text : {page->display, page->selector, page->host, page->port})
+    for (const Item* page : history_entries) {
+        names.push_back(display_or_uri(*page));
+        size += names.back().size() + 1;
+        for (const char* text : {page->selector, page->host, page->port})
             size += text ? strlen(text) + 1 : 0;
+    }
     menu->raw.reset(static_cast<char*>(alloc_or_die(size)));
     char* at = menu->raw.get();
     *at = '\0';
@@ -97,11 +103,12 @@ bool make_history_menu(Item* menu) {
     Dir& dir = *menu->dir;
     dir.items = ItemArray(history_entries.size());
     dir.count = history_entries.size();
-    for (const Item* page : history_entries) {
+    for (size_t i = 0; i < history_entries.size(); i++) {
+        const Item* page = history_entries[i];
         Item& entry = dir.items.add();
         entry.type = page->type;
         entry.mirror_type = page->mirror_type;
-        entry.display = copy_into(page->display, &at);
+        entry.display = copy_into(names[i].c_str(), &at);
         entry.selector = copy_into(page->selector, &at);
         entry.host = copy_into(page->host, &at);
         entry.port = copy_into(page->port, &at);

@@ -2,27 +2,28 @@
 // fetching a page again, and the bookmarks. The items they make outside
 // the tree of the root item (a URL's item, a bookmarks page) are owned here
 // until the end of the run.
-// Results: an item to open next or nullptr, a bool for success; failures
-// are reported where they happen.
+// Results: an item, never a copy nor the caller's to free, or nullptr
+// where each says; a bool answers what its name asks. Failures are
+// reported where they happen.
 #pragma once
 
 struct Item;
 
-// Asks for a URL on the status row; returns its new item, opened from page
-// (its parent), or nullptr after a cancelled prompt or a reported error (a
-// malformed URL, another scheme).
+// Asks for a URL on the status row: its new item, opened from page (its
+// parent); nullptr after a cancelled prompt, a malformed URL or another
+// scheme.
 [[nodiscard]] Item* go_to_url(Item* page);
 
 // Fetches page again. On success the new response replaces the old one:
 // the cached sub-pages and their files go, the highlight stays on the same
 // line number while that line exists. On failure (reported, or cancelled)
-// the page stays as it was. Returns true when the page was replaced.
+// the page stays as it was. True when the page was replaced.
 [[nodiscard]] bool reload_page(Item* page);
 
 // The bookmarks page, read from the file again: one page for the run.
 // Its parent becomes page, unless going back from page leads to the
 // bookmarks page (page is the bookmarks page or was reached from it): then
-// it keeps the parent it has. nullptr after reporting
+// it keeps the parent it has. nullptr when there are no bookmarks to show
 // (the page then stays as it was).
 [[nodiscard]] Item* bookmarks_page(Item* page);
 
@@ -30,15 +31,15 @@ struct Item;
 [[nodiscard]] bool is_bookmarks_page(const Item* item);
 
 // On a bookmarks page: removes the highlighted bookmark from the file and
-// draws the page again from the file. Returns the page to go to when none
-// is left (the page's parent), else nullptr: stay on the page.
+// draws the page again from the file. The page to go to when none is left
+// (the page's parent), else nullptr: stay on the page.
 [[nodiscard]] Item* remove_highlighted_bookmark(Item* page);
 
 // The history page: an entry for each page shown in this run but the
 // bookmarks and the history pages, newest first, the highlight on the
 // first. One page for the run, made again each time it is asked for; its
-// parent becomes page as for the bookmarks page. nullptr when no page was
-// shown yet.
+// parent becomes page as for the bookmarks page. nullptr, saying nothing,
+// when no page was shown yet.
 [[nodiscard]] Item* history_page(Item* page);
 
 // Whether item is the history page.

@@ -10,7 +10,6 @@
 #include "items/item.h"
 #include "ui/keys.h"
 #include "ui/page.h"
-#include "ui/term.h"
 
 namespace {
 
@@ -93,19 +92,6 @@ void let_go_of(const Item* page, Item* heir, bool page_too) {
     check_nothing_points_into(page, page_too);
 }
 
-// The view after the page's menu was replaced: the highlight on the same
-// line number while it exists, the view placed as after a resize.
-void keep_place(Dir& dir, uint64_t top, uint64_t cursor) {
-    dir.cursor = cursor < dir.count ? cursor : dir.count - 1;
-    int lines = term_lines();
-    uint64_t last = static_cast<uint64_t>(lines > 2 ? lines - 2 : 0);
-    // A shorter menu must not leave empty rows below a top kept from the
-    // old one.
-    if (dir.count - 1 > last && top > dir.count - 1 - last) top = dir.count - 1 - last;
-    if (top > dir.cursor) top = dir.cursor;
-    dir.top = place_resize(dir.count, last, top, dir.cursor);
-}
-
 void release(Item* page, Item* heir, bool page_too) {
     let_go_of(page, heir, page_too);
     // Without its menu the page is nothing to show again.
@@ -141,6 +127,8 @@ void replace_menu(Item* page, Item* fresh, Item* heir) {
     page->raw = std::move(fresh->raw);
     page->dir = std::move(fresh->dir);
     page->extra = std::move(extra);
+    // Where the new response came from decides what its lines may reach.
+    page->origin = fresh->origin;
     keep_place(*page->dir, top, cursor);
 }
 

@@ -3,7 +3,8 @@
 // parents of the pages made outside the item tree, and the history of the
 // pages shown. A menu is released or replaced only through here, which
 // first re-points each of them (the history forgets its pages instead), so
-// that nothing is left pointing into freed items.
+// that nothing is left pointing into freed items. Nothing here fails: the
+// only results are the history's.
 #pragma once
 
 #include <cstdint>
@@ -32,10 +33,10 @@ void release_menu(Item* page, Item* heir);
 // page that cannot be opened again without its menu.
 void release_page(Item* page, Item* heir);
 
-// Gives page fresh's response, menu and extra in place of its own, after
-// every pointer held into the old menu went to heir and its pages left the
-// history (as above; page stays); fresh is left empty. The highlight stays on the same line number
-// while that line exists, the view placed as after a resize.
+// Gives page fresh's response (and its origin), menu and extra in place of
+// its own, after every pointer held into the old menu went to heir and its
+// pages left the history (as above; page stays); fresh is left empty. The
+// view as keep_place leaves it.
 void replace_menu(Item* page, Item* fresh, Item* heir);
 
 // page (a page with a menu) was shown: it becomes the newest page of the

@@ -18,6 +18,7 @@
 #include "driver/process/state.h"
 #include "driver/process/wait.h"
 #include "items/item.h"
+#include "items/uri.h"
 #include "transport/crossing.h"
 #include "transport/transport.h"
 #include "ui/keys.h"
@@ -62,36 +63,22 @@ void page_text(const char* text) {
 class DriverCommands final : public PageCommands {
   public:
     Item* go_to_url(Item& page) override { return ::go_to_url(&page); }
-    // A page fetched again is drawn again; so is the page after a failure,
-    // whose message covered the status bar.
-    Item* reload(Item& page) override {
-        (void)reload_page(&page);
-        draw_page(&page);
-        return nullptr;
-    }
-    Item* bookmark_item(Item& page) override {
-        add_bookmark(highlighted(page));
-        return nullptr;
-    }
-    Item* bookmark_page(Item& page) override {
-        add_bookmark(page);
-        return nullptr;
-    }
     Item* show_bookmarks(Item& page) override { return bookmarks_page(&page); }
     Item* remove_bookmark(Item& page) override { return remove_highlighted_bookmark(&page); }
     Item* show_history(Item& page) override { return history_page(&page); }
-    Item* yank_item(Item& page) override {
-        yank_uri(highlighted(page));
-        return nullptr;
+    // A page fetched again is drawn again; so is the page after a failure,
+    // whose message covered the status bar.
+    void reload(Item& page) override {
+        (void)reload_page(&page);
+        draw_page(&page);
     }
-    Item* yank_page(Item& page) override {
-        yank_uri(page);
-        return nullptr;
-    }
+    void bookmark_item(Item& page) override { add_bookmark(highlighted(page)); }
+    void bookmark_page(Item& page) override { add_bookmark(page); }
+    void yank_item(Item& page) override { yank_uri(highlighted(page)); }
+    void yank_page(Item& page) override { yank_uri(page); }
     // The prompt, the progress and the messages took the status row.
-    Item* save_item(Item& page) override {
+    void save_item(Item& page) override {
         if (save_any_item(&page, &page.dir->items[page.dir->cursor])) draw_page(&page);
-        return nullptr;
     }
 
   private:
@@ -104,11 +91,8 @@ enum class Next { browse, back };
 // the cached results or fetch anew.
 // previous is read after the results are released, which may re-point it.
 Next search(Item* current, Item* const& previous) {
-    const char* def = "";
+    const char* def = search_query(*current);
     size_t sel_len = strlen(current->selector);
-    if (current->extra && strncmp(current->extra.get(), current->selector, sel_len) == 0 &&
-        current->extra.get()[sel_len])
-        def = current->extra.get() + sel_len + 1;
     char* answer = prompt_line("Enter search string (^D cancel) [%s]: ", def);
     if (!answer) return Next::back;
     CText request;

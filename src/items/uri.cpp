@@ -47,16 +47,20 @@ char* mark_query(char* selector) {
     return strchr(selector, '\t');
 }
 
-// The query of a search item: what follows the selector and its TAB in
-// extra. The selector itself may hold a TAB (a URL whose "%09" came after
-// a literal TAB), so the first TAB is only the fallback.
+} // namespace
+
+// The selector itself may hold a TAB (a URL whose "%09" came after a
+// literal TAB), so the first TAB is only the fallback.
 const char* search_query(const Item& item) {
     const char* extra = item.extra.get();
+    if (!extra) return "";
     size_t n = strlen(item.selector);
     if (strncmp(extra, item.selector, n) == 0 && extra[n] == '\t') return extra + n + 1;
     const char* tab = strchr(extra, '\t');
     return tab ? tab + 1 : "";
 }
+
+namespace {
 
 std::string text(const char* prefix, const char* field) {
     std::string out = prefix;
@@ -116,6 +120,11 @@ std::string item_uri(const Item& item) {
     std::string uri;
     if (has_fields(item)) write_uri(item, [&](const std::string& p) { uri += p; });
     return uri;
+}
+
+std::string display_or_uri(const Item& item) {
+    const bool own = item.display && *item.display && item.display != item.selector;
+    return own ? item.display : item_uri(item);
 }
 
 char* after_scheme(char* url, int* scheme_len) {

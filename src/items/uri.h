@@ -23,6 +23,16 @@ std::string item_uri(const Item& item);
 // the user name with its '@' when there is one, then host and port.
 std::string login_uri(const Item& item);
 
+// What names item in a list of items: its display text, or its URI when
+// the display is none of its own (absent, empty, or its selector, as for
+// the item of a URL).
+std::string display_or_uri(const Item& item);
+
+// The query of a search item (selector set): what follows its selector
+// and a TAB in extra, else what follows extra's first TAB; "" without one.
+// Points into extra.
+const char* search_query(const Item& item);
+
 // Appends text to out with its control bytes percent-encoded.
 void append_uri_text(std::string& out, const char* text);
 

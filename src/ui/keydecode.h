@@ -1,5 +1,5 @@
-// The key decoder, apart from the key loop: bytes in, commands out.
-// Results: a Command, Command::none until a key is complete.
+// The key decoder, apart from the key loop: bytes in, bindings out.
+// Results: the binding a completed key names, nullptr until one is complete.
 #pragma once
 
 #include <cstddef>
@@ -15,8 +15,9 @@ class KeyDecoder {
     // keys: the bindings to decode, usually key_table (ui/keys.h); borrowed
     // for the decoder's life.
     explicit KeyDecoder(std::span<const KeyBinding> keys) : keys_(keys) {}
-    // The command whose key c completes, or Command::none.
-    Command feed(unsigned char c);
+    // The binding (in the decoder's table) whose key c completes, or
+    // nullptr.
+    const KeyBinding* feed(unsigned char c);
 
   private:
     std::span<const KeyBinding> keys_;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 #include <strings.h>
+#include <type_traits>
 
 #include "driver/process/ctext.h"
 #include "items/item.h"
@@ -42,16 +43,23 @@ Item& highlighted(const Browse& b) {
     return dir.items[dir.cursor];
 }
 
-void jump_to_link(Item* page, Direction direction) {
+// Jumps to the first item past the highlight, toward direction, that hit
+// accepts (the highlighted item itself never); nothing happens without one.
+template <typename Hit> void jump_to_first(Item* page, Direction direction, Hit hit) {
     const Dir& dir = *page->dir;
     const bool forward = direction == Direction::forward;
     for (uint64_t i = dir.cursor; forward ? i + 1 < dir.count : i > 0;) {
         i = forward ? i + 1 : i - 1;
-        if (dir.items[i].type != 'i') {
+        if (hit(dir.items[i])) {
             jump_to(page, static_cast<int64_t>(i), Jump::exact);
             return;
         }
     }
+}
+
+// Only information lines are no links: a line without a type is one.
+void jump_to_link(Item* page, Direction direction) {
+    jump_to_first(page, direction, [](const Item& item) { return item.type != 'i'; });
 }
 
 // Writes line_buf on the status row, where it stays until the status bar
@@ -88,17 +96,10 @@ bool contains_folded(const char* text, const char* pattern, const CaseFold& fold
 
 void search_page(const char* pattern, Item* page, Direction direction) {
     if (!pattern || !page->dir) return;
-    const Dir& dir = *page->dir;
-    const bool forward = direction == Direction::forward;
     const CaseFold fold;
-    for (uint64_t i = dir.cursor; forward ? i + 1 < dir.count : i > 0;) {
-        i = forward ? i + 1 : i - 1;
-        const char* text = dir.items[i].display;
-        if (text && contains_folded(text, pattern, fold)) {
-            jump_to(page, static_cast<int64_t>(i), Jump::exact);
-            return;
-        }
-    }
+    jump_to_first(page, direction, [&](const Item& item) {
+        return item.display && contains_folded(item.display, pattern, fold);
+    });
 }
 
 void show_uri(const Item& item) {
@@ -188,10 +189,15 @@ Outcome item_uri(Browse& b) {
 PageCommands* above = nullptr;
 
 // A command above the page view, as a table entry: ask<&PageCommands::reload>.
-template <Item* (PageCommands::*command)(Item&)> Outcome ask(Browse& b) {
+template <auto command> Outcome ask(Browse& b) {
     if (!above) return stay;
-    Item* next = (above->*command)(*b.page);
-    return next ? leave_for(next) : stay;
+    if constexpr (std::is_void_v<decltype((above->*command)(*b.page))>) {
+        (above->*command)(*b.page);
+        return stay;
+    } else {
+        Item* next = (above->*command)(*b.page);
+        return next ? leave_for(next) : stay;
+    }
 }
 
 Outcome show_help(Browse& b) {
@@ -419,20 +425,17 @@ void provide_page_commands(PageCommands* commands) {
 
 Item* browse_page(Item* page) {
     if (!page || !page->dir) return nullptr;
-    Browse run{page, term_lines() > 3 ? term_lines() - 2 : 1, nullptr};
+    // A step of no line would page nowhere.
+    Browse run{page, last_menu_row() > 0 ? last_menu_row() : 1, nullptr};
     KeyDecoder keys{key_table};
     for (;;) {
         int c = read_key();
         // End of input or a read error on the terminal: nothing more will
         // come, so quitting is the only move that does not spin.
         if (c < 0) return nullptr;
-        Command command = keys.feed(static_cast<unsigned char>(c));
-        if (command == Command::none) continue;
-        for (const KeyBinding& b : key_table) {
-            if (b.command != command) continue;
-            Outcome outcome = b.run(run);
-            if (outcome.leave) return outcome.next;
-            break;
-        }
+        const KeyBinding* key = keys.feed(static_cast<unsigned char>(c));
+        if (!key) continue;
+        Outcome outcome = key->run(run);
+        if (outcome.leave) return outcome.next;
     }
 }

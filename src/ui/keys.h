@@ -1,6 +1,7 @@
 // The page commands and the key loop. One table holds, for each command,
 // its keys, its help line and what it does: the decoder, the loop and the
-// help page all read it.
+// help page all read it. Results: items are borrowed, never the caller's
+// to free.
 #pragma once
 
 #include <cstddef>
@@ -19,5 +20,5 @@ extern Item help_item;
 
 // Reads keys on page until one names another item: the highlighted item,
 // the page's parent, help_item, or nullptr (quit, end of input, or a page
-// without a menu). The item returned is never the caller's to free.
+// without a menu).
 [[nodiscard]] Item* browse_page(Item* page);

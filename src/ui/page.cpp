@@ -15,11 +15,10 @@ Item*& displayed_page() {
 
 namespace {
 
-// The last menu row, which is also the page step. A terminal of one or two
-// lines has at most one menu row; the arithmetic then works on zero.
-int last_row() {
-    int l = term_lines() - 2;
-    return l > 0 ? l : 0;
+// The last menu row, which the arithmetic works on: zero on a terminal of
+// one or two lines, which has at most one menu row.
+uint64_t last_row() {
+    return static_cast<uint64_t>(last_menu_row());
 }
 
 bool is_menu_type(char type) {
@@ -95,7 +94,7 @@ void draw_page(Item* page) {
     }
     const Dir& dir = *page->dir;
     put_cap(Cap::save_pos);
-    uint64_t rows = static_cast<uint64_t>(term_lines() > 1 ? term_lines() - 1 : 0);
+    const auto rows = static_cast<uint64_t>(menu_rows());
     uint64_t end = dir.count < dir.top + rows ? dir.count : dir.top + rows;
     for (uint64_t i = dir.top; i < end; i++) {
         if (i != dir.top) put_cap(Cap::down);
@@ -145,7 +144,7 @@ void move_cursor(Item* page, Direction direction) {
     if (!page->dir) return;
     Dir& dir = *page->dir;
     const uint64_t old = dir.cursor;
-    const auto last = static_cast<uint64_t>(last_row());
+    const uint64_t last = last_row();
     const Moved moved = place_step(dir.count, last, direction, &dir.top, &dir.cursor);
     if (moved == Moved::nothing) return;
     if (moved == Moved::whole_page) {
@@ -202,9 +201,7 @@ bool place_jump(uint64_t count, uint64_t last, int64_t line, Jump jump, uint64_t
 void jump_to(Item* page, int64_t line, Jump jump) {
     if (!page->dir) return;
     Dir& dir = *page->dir;
-    if (!place_jump(dir.count, static_cast<uint64_t>(last_row()), line, jump, &dir.top,
-                    &dir.cursor))
-        return;
+    if (!place_jump(dir.count, last_row(), line, jump, &dir.top, &dir.cursor)) return;
     draw_page(page);
 }
 
@@ -218,13 +215,22 @@ uint64_t place_resize(uint64_t count, uint64_t last, uint64_t top, uint64_t curs
     return top;
 }
 
+void keep_place(Dir& dir, uint64_t top, uint64_t cursor) {
+    dir.cursor = cursor < dir.count ? cursor : dir.count - 1;
+    const uint64_t last = last_row();
+    // A shorter menu must not leave empty rows below a top kept from the
+    // old one.
+    if (dir.count - 1 > last && top > dir.count - 1 - last) top = dir.count - 1 - last;
+    if (top > dir.cursor) top = dir.cursor;
+    dir.top = place_resize(dir.count, last, top, dir.cursor);
+}
+
 void redraw_resized_page() {
     term_reload();
-    if (term_lines() >= 3) put_cap(Cap::scroll_region, 0, term_lines() - 2);
     Item* page = displayed_page();
     if (page && page->dir) {
         Dir& dir = *page->dir;
-        dir.top = place_resize(dir.count, static_cast<uint64_t>(last_row()), dir.top, dir.cursor);
+        dir.top = place_resize(dir.count, last_row(), dir.top, dir.cursor);
         draw_page(page);
     }
 }

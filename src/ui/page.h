@@ -1,9 +1,13 @@
 // The page view: drawing a menu, moving its highlight, resizing.
+// Results: the drawing never fails and returns nothing; the placements
+// (place_*) are arithmetic apart from drawing and return where the view
+// goes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+struct Dir;
 struct Item;
 
 // The menu page last drawn, drawn again after a resize; nullptr before
@@ -50,7 +54,7 @@ enum class Moved {
     whole_page,        // the page needs drawing again (no room to scroll)
 };
 
-// The view placement of a one-line move, apart from drawing: the highlight
+// The view placement of a one-line move: the highlight
 // goes one line toward direction; the view scrolls one line forward when
 // the highlight's new row (cursor - top) is at least last / 2 (last: the
 // last menu row), backward when its old row was at most last / 2, as long
@@ -59,8 +63,8 @@ enum class Moved {
 Moved place_step(uint64_t count, uint64_t last, Direction direction, uint64_t* top,
                  uint64_t* cursor);
 
-// The view placement of a jump, apart from drawing. Returns false when the
-// clamped target is the cursor (nothing changes).
+// The view placement of a jump. False when the clamped target is the
+// cursor (nothing changes).
 [[nodiscard]] bool place_jump(uint64_t count, uint64_t last, int64_t line, Jump jump, uint64_t* top,
                               uint64_t* cursor);
 
@@ -68,6 +72,10 @@ Moved place_step(uint64_t count, uint64_t last, Direction direction, uint64_t* t
 // never above the cursor), a menu that fits starts at its first item, and
 // otherwise top is never moved back when the window grows.
 uint64_t place_resize(uint64_t count, uint64_t last, uint64_t top, uint64_t cursor);
+// The view of a menu that replaced one whose view was top and cursor: the
+// highlight on the same line number while that line exists, the view
+// placed as after a resize, for the window's size now.
+void keep_place(Dir& dir, uint64_t top, uint64_t cursor);
 
 // Status-bar percentage: how far the page reaches.
 long long reach_percent(uint64_t count, uint64_t top, int lines);

@@ -10,15 +10,12 @@ class PageCommands {
     virtual ~PageCommands() = default;
 
     // Each runs on page, a page with a menu (the *_item ones on its
-    // highlighted item), and returns the item to open next, or nullptr to
-    // stay on the page. Failures are reported where they happen.
+    // highlighted item); failures are reported where they happen. Those
+    // that may lead elsewhere return the item to open next, or nullptr to
+    // stay on the page; the others always stay.
 
     // Asks for a URL and returns its item, opened from page.
     virtual Item* go_to_url(Item& page) = 0;
-    // Fetches page again and draws it.
-    virtual Item* reload(Item& page) = 0;
-    virtual Item* bookmark_item(Item& page) = 0;
-    virtual Item* bookmark_page(Item& page) = 0;
     // Returns the bookmarks page.
     virtual Item* show_bookmarks(Item& page) = 0;
     // On the bookmarks page: removes the highlighted bookmark; returns the
@@ -26,11 +23,16 @@ class PageCommands {
     virtual Item* remove_bookmark(Item& page) = 0;
     // Returns the history page: the pages shown in this run.
     virtual Item* show_history(Item& page) = 0;
+
+    // Fetches page again and draws it.
+    virtual void reload(Item& page) = 0;
+    virtual void bookmark_item(Item& page) = 0;
+    virtual void bookmark_page(Item& page) = 0;
     // Hands the URI to the clipboard program.
-    virtual Item* yank_item(Item& page) = 0;
-    virtual Item* yank_page(Item& page) = 0;
+    virtual void yank_item(Item& page) = 0;
+    virtual void yank_page(Item& page) = 0;
     // Asks for a path and saves the item's data there, whatever its type.
-    virtual Item* save_item(Item& page) = 0;
+    virtual void save_item(Item& page) = 0;
 };
 
 // The implementation the page view runs those commands through, borrowed

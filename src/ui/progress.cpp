@@ -65,7 +65,8 @@ Keys take_fetch_keys() {
     if (r <= 0) return Keys::gone;
     bool cancel = false;
     for (const char* p = buf; p < buf + r; p++) {
-        if (fetch.keys.feed(static_cast<unsigned char>(*p)) == Command::cancel_fetch)
+        const KeyBinding* key = fetch.keys.feed(static_cast<unsigned char>(*p));
+        if (key && key->command == Command::cancel_fetch)
             cancel = true;
         else
             keep_keys(p, 1);

@@ -52,6 +52,11 @@ const char* cap_string(Cap cap) {
     return nullptr;
 }
 
+// A single menu row cannot form a scroll region of its own.
+void set_menu_scroll_region() {
+    if (menu_rows() >= 2) put_cap(Cap::scroll_region, 0, last_menu_row());
+}
+
 } // namespace
 
 void put_cap(Cap cap, int p1, int p2) {
@@ -72,6 +77,13 @@ int term_columns() {
     return termset == 0 ? columns : 0;
 }
 
+int menu_rows() {
+    return term_lines() > 1 ? term_lines() - 1 : 0;
+}
+int last_menu_row() {
+    return menu_rows() > 1 ? menu_rows() - 1 : 0;
+}
+
 void term_setup() {
     have_orig = tcgetattr(STDIN_FILENO, &orig_termios) == 0;
     raw_termios = orig_termios;
@@ -82,8 +94,7 @@ void term_setup() {
     if (termset != 0) termset = setupterm(nullptr, STDOUT_FILENO, nullptr);
     put_cap(Cap::clear);
     put_cap(Cap::save_pos);
-    // A single menu row cannot form a scroll region of its own.
-    if (term_lines() >= 3) put_cap(Cap::scroll_region, 0, term_lines() - 2);
+    set_menu_scroll_region();
     put_cap(Cap::restore_pos);
     fflush(stdout);
 }
@@ -99,6 +110,7 @@ void term_restore() {
 void term_reload() {
     if (termset == 0) del_curterm(cur_term);
     termset = setupterm(nullptr, STDOUT_FILENO, nullptr);
+    set_menu_scroll_region();
 }
 
 void term_input(Input mode) {

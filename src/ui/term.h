@@ -30,12 +30,20 @@ void put_cap(Cap cap, int p1 = 0, int p2 = 0);
 int term_lines();
 int term_columns();
 
+// The screen's layout: the menu rows on top, which form the scroll region,
+// and the status row, the last. The number of menu rows (0 without a
+// description), and the last of them, which is also the page step (0 when
+// there are fewer than two).
+int menu_rows();
+int last_menu_row();
+
 // Raw modes, description loaded once, scroll region over the menu rows,
 // cleared screen.
 void term_setup();
 // Saved modes back; whole-screen scroll region and cleared screen.
 void term_restore();
-// Releases and loads the description afresh (after a resize).
+// Releases and loads the description afresh, and sets the scroll region
+// over the menu rows of the new size (after a resize).
 void term_reload();
 
 // How the terminal hands over input: key by key without echo (browsing),

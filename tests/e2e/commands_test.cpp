@@ -244,8 +244,9 @@ TEST_F(CommandsTest, BookmarksPageAskedForAgainIsReadAgainNotCopied) {
 }
 
 // Backspace lists the pages shown, newest first and each once, leaving out
-// the bookmarks page; an entry shows its page again as it was left, with
-// no request, and 'h' goes back to where Backspace was pressed.
+// the bookmarks page, a page of a URL by its URI as 'm' would store it; an
+// entry shows its page again as it was left, with no request, and 'h' goes
+// back to where Backspace was pressed.
 TEST_F(CommandsTest, HistoryListsThePagesShownAndShowsThemAgain) {
     std::string a;
     for (int i = 0; i < 40; ++i)
@@ -256,6 +257,7 @@ TEST_F(CommandsTest, HistoryListsThePagesShownAndShowsThemAgain) {
     server_.on("/b", Script::send(line('0', "In B", "/in") + ".\r\n"));
     write_bookmarks(line('1', "Marked", "/b"));
     Session& s = start("/1/m");
+    const std::string root = "gopher://127.0.0.1:" + port() + "/1/m";
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Sub A")));
     s.keys("\n" + std::string(30, 'j'));
     ASSERT_SCREEN(s, s.screen().row(s.highlight()) == row_of('0', "A text 130") &&
@@ -266,7 +268,7 @@ TEST_F(CommandsTest, HistoryListsThePagesShownAndShowsThemAgain) {
     s.keys("hv");
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Marked")));
     s.keys("h\x7f");
-    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "/m")) &&
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', root)) &&
                          s.screen().row(1) == row_of('1', "Sub B") &&
                          s.screen().row(2) == row_of('1', "Sub A") && s.screen().row(3).empty() &&
                          s.status() == "100%| history");
@@ -279,7 +281,7 @@ TEST_F(CommandsTest, HistoryListsThePagesShownAndShowsThemAgain) {
     // Shown last, the page now heads the list.
     s.keys("\x7f");
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Sub A")) &&
-                         s.screen().row(1) == row_of('1', "/m"));
+                         s.screen().row(1) == row_of('1', root));
     EXPECT_TRUE(s.quits());
 }
 

@@ -22,6 +22,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "driver/commands.h"
 #include "items/item.h"
 #include "recorders.h"
 #include "transport/crossing.h"
@@ -813,6 +814,25 @@ TEST_F(CrossingConnectTest, OnlyAFetchedPagesOwnLinesAreAsked) {
     root.origin = Reach::global;
     Connection conn;
     ASSERT_EQ(connect_server(root.host, root.port, &conn, &root), 0);
+    close(conn.fd);
+    EXPECT_TRUE(questions.empty());
+}
+
+// A page fetched again takes where the new connection led along with its
+// menu: its lines are asked about from there, not from where the first
+// fetch went.
+TEST_F(CrossingConnectTest, ReloadedPageTakesTheOriginOfItsNewResponse) {
+    Item page = request("/m");
+    page.origin = Reach::global;
+    page.parent = &page;
+    script_.reads = {{"1Inside\t/in\t127.0.0.1\t70\r\n.\r\n"}};
+    ASSERT_TRUE(reload_page(&page));
+    ASSERT_TRUE(page.dir && page.dir->count == 1);
+    EXPECT_EQ(page.origin, Reach::loopback);
+    Connection conn;
+    Item& inside = page.dir->items[0];
+    inside.parent = &page;
+    ASSERT_EQ(connect_server(inside.host, inside.port, &conn, &inside), 0);
     close(conn.fd);
     EXPECT_TRUE(questions.empty());
 }
