@@ -228,12 +228,7 @@ bool write_text(Item* opener, Item* item, int fd, long long* bytes) {
 // parsed from it has been split in place, so its bytes are no longer at
 // hand. A search asks with its query.
 bool write_menu(const Item& item, int fd, long long* bytes) {
-    Item request;
-    request.type = item.type;
-    request.host = item.host;
-    request.port = item.port;
-    request.selector = effective_type(item) == '7' ? item.extra.get() : item.selector;
-    return download_item(&request, fd, bytes) != 0;
+    return download_item(&item, fd, bytes) != 0;
 }
 
 // "tmpdir/name", or "tmpdir/N-name" for a number N other than 0.

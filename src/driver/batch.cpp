@@ -119,16 +119,11 @@ void run_batch(Item* root) {
         if (open_item(root, root)) print_text(*root);
         break;
     case '1':
-    case '7': {
-        // The query of a search URL is part of the request, as it is when
-        // a search is typed interactively.
-        const char* own = root->selector;
-        if (type == '7' && root->extra) root->selector = root->extra.get();
-        int ok = open_item(root, root);
-        root->selector = own;
-        if (ok && root->dir) list_menu(*root->dir);
+    case '7':
+        // The query of a search URL is part of the request (request_text),
+        // as it is when a search is typed interactively.
+        if (open_item(root, root) && root->dir) list_menu(*root->dir);
         break;
-    }
     case '2':
     case '3':
     case '8':

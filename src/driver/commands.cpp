@@ -165,8 +165,6 @@ bool reload_page(Item* page) {
     fresh.port = page->port;
     fresh.parent = page->parent;
     if (page->extra) fresh.extra.reset(strdup_or_die(page->extra.get()));
-    // A search page is fetched with its query, as the search step does.
-    if (effective_type(*page) == '7' && fresh.extra) fresh.selector = fresh.extra.get();
     if (!open_item(page, &fresh) || !fresh.dir) return false;
     replace_menu(page, &fresh, page);
     return true;

@@ -113,10 +113,7 @@ Next search(Item* current, Item* const& previous) {
     }
     if (current->dir) return Next::browse;
 
-    const char* own = current->selector;
-    current->selector = current->extra.get();
-    open_item(previous, current);
-    current->selector = own;
+    (void)open_item(previous, current);
     return current->dir ? Next::browse : Next::back;
 }
 

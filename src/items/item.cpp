@@ -41,6 +41,14 @@ ItemArray::~ItemArray() {
     free(items_);
 }
 
+const char* request_text(const Item& item) {
+    return effective_type(item) == '7' && item.extra ? item.extra.get() : item.selector;
+}
+
+bool has_saved_copy(const Item& item) {
+    return item.extra && effective_type(item) != '7';
+}
+
 const char* link_url(const char* selector) {
     static constexpr char prefix[] = "URL:";
     constexpr size_t n = sizeof prefix - 1;

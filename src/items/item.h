@@ -82,6 +82,14 @@ inline char effective_type(const Item& item) {
 // such prefix.
 const char* link_url(const char* selector);
 
+// What is sent to the item's server: for a search with its query, the
+// selector, a TAB and the query (extra); otherwise the selector.
+const char* request_text(const Item& item);
+
+// Whether extra names the item's saved copy, a file a download may read
+// instead of the server: a search's extra is its request instead.
+[[nodiscard]] bool has_saved_copy(const Item& item);
+
 // Whether item is one of the lines of page's menu (not merely opened from
 // it, like a URL typed there).
 [[nodiscard]] bool in_menu_of(const Item& item, const Item& page);

@@ -15,7 +15,7 @@ int download_item(const Item* item, int fd, long long* copied) {
     if (copied) *copied = 0;
     FetchScope fetch(*item);
     Connection src;
-    if (item->extra) {
+    if (has_saved_copy(*item)) {
         src.fd = open(item->extra.get(), O_RDONLY | O_CLOEXEC);
         if (src.fd < 0) {
             // Through show_status like every other message: filtered on the
@@ -26,7 +26,7 @@ int download_item(const Item* item, int fd, long long* copied) {
             return 0;
         }
     } else {
-        if (!open_request(item, item->selector, &src, fetch)) return 0;
+        if (!open_request(item, request_text(*item), &src, fetch)) return 0;
     }
     fetch.report(0);
 

@@ -5,7 +5,7 @@
 
 struct Item;
 
-// Copies the item's data (from the file named by extra when set, otherwise
+// Copies the item's data (from its saved copy when it has one, otherwise
 // from its server) into fd, which stays open: the caller syncs it where a
 // rename depends on it, and closes it. copied, unless nullptr, receives
 // the bytes written into fd, whether or not the copy completed.

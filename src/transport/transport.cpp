@@ -216,7 +216,7 @@ bool open_request(const Item* item, const char* request, Connection* conn,
 bool receive_response(Item* item) {
     FetchScope fetch(*item);
     Connection conn;
-    if (!open_request(item, item->selector, &conn, fetch)) return false;
+    if (!open_request(item, request_text(*item), &conn, fetch)) return false;
     fetch.report(0);
 
     constexpr size_t block = 1024;

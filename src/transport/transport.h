@@ -58,7 +58,7 @@ extern const TransportOps* transport;
 // Writes selector and CR LF.
 [[nodiscard]] bool send_selector(Connection* conn, const char* selector);
 
-// Fetches item (host, port, selector) into item->raw and records in
+// Fetches item (host, port, request_text) into item->raw and records in
 // item->origin where it came from; raw stays nullptr on failure.
 [[nodiscard]] bool receive_response(Item* item);
 

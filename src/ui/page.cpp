@@ -35,18 +35,30 @@ long long reach_percent(uint64_t count, uint64_t top, int lines) {
     return reach < count ? static_cast<long long>(reach * 100 / count) : 100;
 }
 
-void format_place(const Item& item, char* buf, size_t size) {
+namespace {
+
+void format_place_of(const Item& item, const char* selector, char* buf, size_t size) {
     if (!item.host) {
         snprintf(buf, size, "%s", item.display ? item.display : "");
         return;
     }
     const char* host = item.host;
-    const char* selector = item.selector ? item.selector : "";
+    if (!selector) selector = "";
     const char* port = item.port ? item.port : "";
     if (strcmp(port, default_gopher_port) == 0 || strcmp(port, "gopher") == 0)
         snprintf(buf, size, "%s/%c%s", host, item.type, selector);
     else
         snprintf(buf, size, "%s:%s/%c%s", host, port, item.type, selector);
+}
+
+} // namespace
+
+void format_place(const Item& item, char* buf, size_t size) {
+    format_place_of(item, item.selector, buf, size);
+}
+
+void format_request_place(const Item& item, char* buf, size_t size) {
+    format_place_of(item, request_text(item), buf, size);
 }
 
 void note_on_next_draw(const char* text) {

@@ -26,6 +26,9 @@ void note_on_next_draw(const char* text);
 // size): host, port (left out when it is 70 or "gopher"), type, selector;
 // for a page without a host (one tolm makes) its display text, its name.
 void format_place(const Item& item, char* buf, size_t size);
+// As format_place, with the request the item's server is sent (a search's
+// query after a TAB) in place of the selector: the place of a fetch.
+void format_request_place(const Item& item, char* buf, size_t size);
 
 // The way a move goes through the menu: forward is down.
 enum class Direction { forward, backward };

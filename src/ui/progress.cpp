@@ -29,7 +29,7 @@ void draw() {
     int n = fetch.received < 0
                 ? snprintf(line_buf, line_buf_size, "Connecting (z cancels)| ")
                 : snprintf(line_buf, line_buf_size, "%lld bytes (z cancels)| ", fetch.received);
-    format_place(*fetch.item, line_buf + n, line_buf_size - static_cast<size_t>(n));
+    format_request_place(*fetch.item, line_buf + n, line_buf_size - static_cast<size_t>(n));
     // A search sends its selector and query a TAB apart: shown a space apart.
     std::replace(line_buf, line_buf + strlen(line_buf), '\t', ' ');
     put_status_text(line_buf);
