@@ -220,7 +220,7 @@ void end_pager() {
     // A pager that catches SIGTERM puts its screen and modes back before
     // it ends, and must still hold the terminal to do so; one that ignores
     // it is killed after half a second.
-    const timespec tick = {0, 10 * 1000 * 1000};
+    const timespec tick = {0, 10L * 1000 * 1000};
     for (int i = 0; i < 50; i++) {
         while (waitpid(-group, nullptr, WNOHANG) > 0) {
         }

@@ -13,11 +13,13 @@
 
 namespace {
 
-// Function-local, so that a Held made during static initialisation finds
-// it constructed.
+// Made on first use, so that a Held made during static initialisation
+// finds it, and never destroyed: the exit clean-up, which runs after the
+// destructors of statics made after it was registered, still lets go of
+// the Held it releases.
 std::vector<Item**>& held_slots() {
-    static std::vector<Item**> slots;
-    return slots;
+    static auto* slots = new std::vector<Item**>;
+    return *slots;
 }
 
 // The pages shown, oldest first, and a count of the changes.
