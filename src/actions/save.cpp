@@ -163,7 +163,7 @@ template <typename Fill> bool save_to(const char* path, Fill fill) {
 // Downloads item into path, which becomes its remembered file when it
 // has none and the whole item is there, in a regular file.
 void download_to(Item* item, CText path) {
-    auto fill = [item](int fd, long long* bytes) { return download_item(item, fd, bytes) != 0; };
+    auto fill = [item](int fd, long long* bytes) { return download_item(item, fd, bytes); };
     if (save_to(path.get(), fill) && !item->extra) item->extra = std::move(path);
 }
 
@@ -228,7 +228,7 @@ bool write_text(Item* opener, Item* item, int fd, long long* bytes) {
 // parsed from it has been split in place, so its bytes are no longer at
 // hand. A search asks with its query.
 bool write_menu(const Item& item, int fd, long long* bytes) {
-    return download_item(&item, fd, bytes) != 0;
+    return download_item(&item, fd, bytes);
 }
 
 // "tmpdir/name", or "tmpdir/N-name" for a number N other than 0.

@@ -11,7 +11,7 @@
 #include "items/item.h"
 #include "transport/transport.h"
 
-int download_item(const Item* item, int fd, long long* copied) {
+bool download_item(const Item* item, int fd, long long* copied) {
     if (copied) *copied = 0;
     FetchScope fetch(*item);
     Connection src;
@@ -23,10 +23,10 @@ int download_item(const Item* item, int fd, long long* copied) {
             // cannot mix with the copied bytes or reach the terminal raw.
             show_status("Can't open source file %s: %s", item->extra.get(), strerror(errno));
             errno = 0;
-            return 0;
+            return false;
         }
     } else {
-        if (!open_request(item, request_text(*item), &src, fetch)) return 0;
+        if (!open_request(item, request_text(*item), &src, fetch)) return false;
     }
     fetch.report(0);
 
@@ -49,5 +49,5 @@ int download_item(const Item* item, int fd, long long* copied) {
         errno = 0;
     }
     transport->close(&src);
-    return ok ? 1 : 0;
+    return ok;
 }

@@ -1,6 +1,6 @@
 // Streaming an item's data into a descriptor.
-// Results: 1 when the whole item was copied, 0 after a failure reported
-// through show_status (a cancelled fetch is not reported).
+// Results: true when the whole item was copied, false after a failure
+// reported through show_status (a cancelled fetch is not reported).
 #pragma once
 
 struct Item;
@@ -9,4 +9,4 @@ struct Item;
 // from its server) into fd, which stays open: the caller syncs it where a
 // rename depends on it, and closes it. copied, unless nullptr, receives
 // the bytes written into fd, whether or not the copy completed.
-[[nodiscard]] int download_item(const Item* item, int fd, long long* copied = nullptr);
+[[nodiscard]] bool download_item(const Item* item, int fd, long long* copied = nullptr);

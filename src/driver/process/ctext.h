@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <memory>
 
-// Frees with free(): what malloc, strdup and asprintf return.
+// Frees with free(): what malloc and strdup return.
 struct FreeDeleter {
     void operator()(void* p) const noexcept { free(p); }
 };
