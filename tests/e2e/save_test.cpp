@@ -497,7 +497,7 @@ TEST_F(SaveTest, FileInADirectoryThatTakesNoNewFileIsWrittenInPlace) {
 // 's' keeps any item in a file: a text as batch mode prints it, fetched as
 // viewing fetches it; a menu and a search's results as the server sends
 // them, asked for anew; a binary as Enter saves it. An information line
-// has nothing to save: no prompt, no request.
+// and a line without fields have nothing to save: no prompt, no request.
 TEST_F(SaveTest, SKeySavesEveryKindOfItemAsItCame) {
     const std::string text = "line one\r\n..dotted\r\n", sub = info_line("inside") + ".\r\n",
                       results = line('0', "Hit", "/hit") + ".\r\n", data = payload(7);
@@ -509,7 +509,7 @@ TEST_F(SaveTest, SKeySavesEveryKindOfItemAsItCame) {
     ASSERT_TRUE(batch.finished && !batch.out.empty()) << batch.transcript;
     Session& s =
         start_on(info_line("About") + line('0', "Text", "/t.txt") + line('1', "Sub", "/sub") +
-                 line('7', "Find", "/find") + line('9', "Binary", "/pub/a.bin"));
+                 line('7', "Find", "/find") + line('9', "Binary", "/pub/a.bin") + "Just words\r\n");
     auto save = [&](const char* keys, int row, const std::string& name, size_t bytes) {
         s.keys(keys);
         ASSERT_SCREEN(s, s.highlight() == row &&
@@ -552,6 +552,18 @@ TEST_F(SaveTest, SKeySavesEveryKindOfItemAsItCame) {
     s.keys("\r");
     ASSERT_SCREEN(s, back_on_page(s, 4));
     EXPECT_EQ(requests_for("/pub/a.bin"), 1u);
+
+    // A line without fields has nothing to save; Enter on it says so, asks
+    // for nothing and brings the page back.
+    const size_t asked = server_.requests().size();
+    s.keys("js");
+    ASSERT_TRUE(s.settle());
+    EXPECT_TRUE(s.highlight() == 5 && s.status() == status_bar()) << s.dump();
+    s.keys("\r");
+    ASSERT_SCREEN(s, s.status().rfind("Couldn't get :/ ", 0) == 0);
+    s.keys(" ");
+    ASSERT_SCREEN(s, back_on_page(s, 5));
+    EXPECT_EQ(server_.requests().size(), asked);
     EXPECT_EQ(entries(cwd()), (std::vector<std::string>{"a.bin", "find", "sub", "t.txt"}));
     EXPECT_TRUE(s.quits());
 }
