@@ -474,21 +474,6 @@ TEST_F(BatchTest, PortsBeyondTheRangeAreRefused) {
     EXPECT_EQ(run(url).out, "Txt+Here\n");
 }
 
-// A host given by name is looked up, here in a hosts file of the test's
-// own that the resolver alone consults (no query is sent), and reached at
-// the address it names.
-TEST_F(BatchTest, HostGivenByName) {
-    SystemFiles files(
-        {{"/etc/hosts", "127.0.0.1 gopher-peer.test\n"}, {"/etc/nsswitch.conf", "hosts: files\n"}});
-    if (!files.laid()) GTEST_SKIP() << "no mount namespace, or no /etc/nsswitch.conf to replace";
-    server_.on("/x", Script::send("0Here\t/h\th\t70\r\n.\r\n"));
-    const BatchResult r =
-        run("gopher://gopher-peer.test:" + std::to_string(server_.port()) + "/1/x");
-    EXPECT_EXIT_CODE(r, 0);
-    EXPECT_EQ(r.out, "Txt+Here\n") << r.transcript;
-    EXPECT_EQ(r.err, "");
-}
-
 // ---------------------------------------------------------------- signals
 
 struct SignalCase {

@@ -118,26 +118,17 @@ bool make_private_tmp() {
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
     // Held open, they stay reachable once the fresh /tmp covers them.
     std::vector<int> held;
-    auto close_held = [&] {
-        for (int fd : held)
-            close(fd);
-    };
-    for (const auto& top : kept) {
-        int fd = open(top.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) {
-            close_held();
-            return false;
-        }
-        held.push_back(fd);
-    }
+    for (const auto& top : kept)
+        held.push_back(open(top.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     const bool fresh = mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0;
     bool ok = fresh;
     for (size_t i = 0; ok && i < kept.size(); ++i) {
         const std::string source = "/proc/self/fd/" + std::to_string(held[i]);
-        ok = mkdir(kept[i].c_str(), 0755) == 0 &&
+        ok = held[i] >= 0 && mkdir(kept[i].c_str(), 0755) == 0 &&
              mount(source.c_str(), kept[i].c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0;
     }
-    close_held();
+    for (int fd : held)
+        if (fd >= 0) close(fd);
     // A /tmp that hides what the tests need would fail them all: taken back.
     if (fresh && !ok) umount2("/tmp", MNT_DETACH);
     return ok;
