@@ -10,7 +10,6 @@
 #include "session.h"
 
 #include <csignal>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
