@@ -1,17 +1,18 @@
 // The real tolm in batch mode (standard output a pipe, the pty its
 // controlling terminal) against the scripted fake server.
 #include "fake_server.h"
+#include "isolation.h"
 #include "listing.h"
-#include "nameserver.h"
 #include "pty_run.h"
 
 #include <algorithm>
 #include <csignal>
 #include <cstring>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <netdb.h>
-#include <sstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -473,24 +474,6 @@ TEST_F(BatchTest, PortsBeyondTheRangeAreRefused) {
     EXPECT_EQ(run(url).out, "Txt+Here\n");
 }
 
-// A host given by name is looked up, here in a hosts file of the test's
-// own that the resolver alone consults (no query is sent), and reached at
-// the address it names.
-TEST_F(BatchTest, HostGivenByName) {
-    if (!can_lay_system_files() || access("/etc/nsswitch.conf", F_OK) != 0)
-        GTEST_SKIP() << "no mount namespace, or no /etc/nsswitch.conf to replace";
-    server_.on("/x", Script::send("0Here\t/h\th\t70\r\n.\r\n"));
-    RunOptions opts;
-    opts.args = {"gopher://gopher-peer.test:" + std::to_string(server_.port()) + "/1/x"};
-    opts.system_files = {{"/etc/hosts", "127.0.0.1 gopher-peer.test\n"},
-                         {"/etc/nsswitch.conf", "hosts: files\n"}};
-    PtyRun run(opts);
-    ASSERT_TRUE(run.wait_exit()) << run.transcript();
-    EXPECT_TRUE(run.status().exited && run.status().code == 0) << run.transcript();
-    EXPECT_EQ(run.out(), "Txt+Here\n") << run.transcript();
-    EXPECT_EQ(run.err(), "");
-}
-
 // ---------------------------------------------------------------- signals
 
 struct SignalCase {
@@ -539,47 +522,48 @@ INSTANTIATE_TEST_SUITE_P(Batch, SignalTest,
 // a shell, as from a prompt, whose group it shares: as the session's
 // leader, its end would hang the child up.
 TEST_F(BatchTest, EndingSignalDuringAHangingLookupLeavesNoLookupChild) {
-    SilentNameServer dns;
-    if (!dns.valid() || access("/etc/nsswitch.conf", F_OK) != 0)
-        GTEST_SKIP() << "no network namespace, or no /etc/nsswitch.conf to replace";
+    const std::string why = enter_own_network();
+    // One try with a long wait: the lookup hangs for as long as any test.
+    SystemFiles files(
+        {{"/etc/resolv.conf", "nameserver 127.0.0.1\noptions timeout:30 attempts:1\n"},
+         {"/etc/nsswitch.conf", "hosts: files dns\n"},
+         {"/etc/hosts", "127.0.0.1 localhost\n"}});
+    if (!why.empty() || !files.laid()) GTEST_SKIP() << "no network or mount namespace: " << why;
+    // The name server, which never answers.
+    const int dns = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(53);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(dns, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << strerror(errno);
     RunOptions opts;
     opts.binary = "/bin/sh";
     opts.args = {"-c", "\"$0\" \"$1\"; echo ended-$? >&2; read x", tolm_binary(),
                  "gopher://unanswered.test/1/x"};
-    opts.system_files = SilentNameServer::resolver_files();
-    opts.net_ns = dns.net_ns();
     PtyRun run(opts);
-    ASSERT_TRUE(dns.wait_for_query()) << run.transcript();
+    pollfd query{dns, POLLIN, 0};
+    ASSERT_EQ(poll(&query, 1, static_cast<int>(deadline().count())), 1) << run.transcript();
     const pid_t shell = run.pid();
     auto below_shell = [&] {
-        std::vector<pid_t> pids = live_group_members(shell);
-        pids.erase(std::remove(pids.begin(), pids.end(), shell), pids.end());
-        return pids;
+        std::vector<LiveProcess> found = live_processes();
+        std::erase_if(found, [&](const auto& p) { return p.pgrp != shell || p.pid == shell; });
+        return found;
     };
     // tolm (the shell's child) and its lookup child.
-    std::vector<pid_t> pids = below_shell();
-    ASSERT_EQ(pids.size(), 2u);
-    auto parent_of = [](pid_t p) {
-        std::ifstream stat("/proc/" + std::to_string(p) + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        std::istringstream rest(line.substr(line.rfind(')') + 1));
-        std::string state;
-        long ppid = 0;
-        rest >> state >> ppid;
-        return static_cast<pid_t>(ppid);
-    };
-    const pid_t tolm = parent_of(pids[0]) == shell ? pids[0] : pids[1];
-    ASSERT_EQ(parent_of(tolm), shell);
-    kill(tolm, SIGTERM);
+    const std::vector<LiveProcess> below = below_shell();
+    ASSERT_EQ(below.size(), 2u);
+    const LiveProcess& tolm = below[0].ppid == shell ? below[0] : below[1];
+    ASSERT_EQ(tolm.ppid, shell);
+    kill(tolm.pid, SIGTERM);
     ASSERT_TRUE(run.pump_until([&] { return run.err().find("ended-") != std::string::npos; }))
         << run.transcript();
     EXPECT_EQ(run.err(), "ended-143\n");
     EXPECT_TRUE(run.pump_until([&] { return below_shell().empty(); })) << "tolm's child lives on";
-    for (pid_t p : below_shell())
-        kill(p, SIGKILL);
+    for (const LiveProcess& p : below_shell())
+        kill(p.pid, SIGKILL);
     run.send("\n");
     ASSERT_TRUE(run.wait_exit()) << run.transcript();
+    close(dns);
 }
 
 // ---------------------------------------------------------------- a reader that goes away

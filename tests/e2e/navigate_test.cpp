@@ -3,30 +3,22 @@
 // through a terminal emulator.
 #include "fake_server.h"
 #include "gophernicus.h"
+#include "isolation.h"
 #include "listing.h"
 #include "pty_run.h"
 #include "screen.h"
 #include "session.h"
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
-#include <net/if.h>
-#include <netinet/in.h>
 #include <optional>
-#include <poll.h>
-#include <sched.h>
 #include <sstream>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace tolmtest;
@@ -150,23 +142,6 @@ TEST_F(NavigateTest, BackKeysRestoreTheEarlierPageWithoutARequest) {
     ASSERT_SCREEN(s, s.redrawn() && s.screen().dump() == root_screen);
     EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "/sub"}));
     EXPECT_TRUE(s.quits("q"));
-}
-
-// A menu line without fields leads nowhere: choosing it says so, asks for
-// nothing, and the page comes back.
-TEST_F(NavigateTest, EnterOnALineWithoutFieldsReportsAndComesBack) {
-    server_.on("/m", Script::send(line('0', "Text", "/t") + "Just words\r\n.\r\n"));
-    Session& s = start("/1/m");
-    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")));
-    s.keys("j");
-    ASSERT_SCREEN(s, s.highlight() == 1);
-    const std::string page = s.screen().dump();
-    s.keys("\r");
-    ASSERT_SCREEN(s, s.status().rfind("Couldn't get :/ ", 0) == 0);
-    s.keys("x");
-    ASSERT_SCREEN(s, s.screen().dump() == page);
-    EXPECT_EQ(server_.requests(), std::vector<std::string>{"/m"});
-    EXPECT_TRUE(s.quits());
 }
 
 TEST_F(NavigateTest, BrowsesARealServer) {
@@ -649,92 +624,23 @@ TEST_F(NavigateTest, CancelledFetchClosesTheConnectionAndKeepsNothing) {
     EXPECT_TRUE(s.quits("q"));
 }
 
-// A network of the test's own: the calling thread (and the programs it
-// starts) moves into a network namespace whose loopback is up and also
-// carries the private address 10.77.0.1, so that a page can come from a
-// private address while nothing leaves the machine. Returns why not, or
-// "" once there.
-std::string enter_private_network() {
-    if (unshare(CLONE_NEWNET) != 0) return std::string("unshare: ") + strerror(errno);
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return std::string("socket: ") + strerror(errno);
-    ifreq lo = {};
-    strcpy(lo.ifr_name, "lo");
-    bool up = ioctl(fd, SIOCGIFFLAGS, &lo) == 0;
-    lo.ifr_flags = static_cast<short>(lo.ifr_flags | IFF_UP);
-    up = up && ioctl(fd, SIOCSIFFLAGS, &lo) == 0;
-    ifreq alias = {};
-    strcpy(alias.ifr_name, "lo:1");
-    auto* a = reinterpret_cast<sockaddr_in*>(&alias.ifr_addr);
-    a->sin_family = AF_INET;
-    inet_pton(AF_INET, "10.77.0.1", &a->sin_addr);
-    up = up && ioctl(fd, SIOCSIFADDR, &alias) == 0;
-    inet_pton(AF_INET, "255.255.255.255", &a->sin_addr);
-    up = up && ioctl(fd, SIOCSIFNETMASK, &alias) == 0;
-    std::string why = up ? "" : std::string("ioctl: ") + strerror(errno);
-    close(fd);
-    return why;
-}
-
-// A page served once, from 10.77.0.1.
-class PrivatePage {
-  public:
-    explicit PrivatePage(std::string reply) {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr = {};
-        addr.sin_family = AF_INET;
-        inet_pton(AF_INET, "10.77.0.1", &addr.sin_addr);
-        socklen_t len = sizeof addr;
-        EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&addr), len), 0) << strerror(errno);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
-        listen(listener_, 1);
-        EXPECT_EQ(pipe(stop_), 0);
-        thread_ = std::thread([this, reply = std::move(reply)] { serve(reply); });
-    }
-    ~PrivatePage() {
-        close(stop_[1]);
-        thread_.join();
-        close(stop_[0]);
-        close(listener_);
-    }
-    PrivatePage(const PrivatePage&) = delete;
-    PrivatePage& operator=(const PrivatePage&) = delete;
-    uint16_t port() const { return port_; }
-    std::string url() const { return "gopher://10.77.0.1:" + std::to_string(port_) + "/1/"; }
-
-  private:
-    void serve(const std::string& reply) {
-        pollfd p[2] = {{listener_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-        if (poll(p, 2, -1) < 1 || !p[0].revents) return;
-        int fd = accept(listener_, nullptr, nullptr);
-        char c;
-        while (read(fd, &c, 1) == 1 && c != '\n') {
-        }
-        (void)!write(fd, reply.data(), reply.size());
-        close(fd);
-    }
-
-    int listener_ = -1;
-    int stop_[2] = {-1, -1};
-    uint16_t port_ = 0;
-    std::thread thread_;
-};
-
 // The cross-protocol attack: a page names a service of this machine on a
 // friendly line. Declined, nothing connects and the page stays; a URL the
 // user types there is the user's own and is not asked about.
 TEST_F(NavigateTest, PageFromAPrivateAddressAsksBeforeLeadingToThisMachine) {
-    const std::string why = enter_private_network();
+    // A network of the test's own where this machine also has the private
+    // address 10.77.0.1, so that a page can come from there.
+    const std::string why = enter_own_network("10.77.0.1");
     if (!why.empty()) GTEST_SKIP() << "no network namespace of the test's own: " << why;
-    FakeServer local;
+    FakeServer local, page(false, "10.77.0.1");
     local.on("FLUSHALL", Script::send(info_line("Local service") + ".\r\n"));
     local.on("/typed", Script::send(info_line("Typed") + ".\r\n"));
     const std::string lport = std::to_string(local.port());
-    PrivatePage page(menu_line('1', "Friendly", "FLUSHALL", "127.0.0.1", lport) + ".\r\n");
+    page.set_default(
+        Script::send(menu_line('1', "Friendly", "FLUSHALL", "127.0.0.1", lport) + ".\r\n"));
     RunOptions o;
     o.cols = 100;
-    Session& s = start_url(page.url(), o);
+    Session& s = start_url(page.url("/1/"), o);
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Friendly")));
     const std::string question =
         "Connect to 127.0.0.1:" + lport + " (this machine), named by a page from 10.77.0.1? (y/N)";
@@ -974,17 +880,14 @@ TEST_F(NavigateTest, PlumbedProgramHasNoTerminalInput) {
 // none ignored that tolm ignores (SIGCHLD would fail its own waits with
 // ECHILD), none blocked. awk, not sh, reports them: a shell resets SIGCHLD.
 TEST_F(NavigateTest, StartedProgramsGetDefaultSignalDispositions) {
-    for (const char* program : {"xdg-open", "xclip", "pager"}) {
-        write_file(dir_.file(program),
-                   std::string("#!/usr/bin/awk -f\nBEGIN {\n"
+    const std::string report = "#!/usr/bin/awk -f\nBEGIN {\n"
                                "    while ((getline l < \"/dev/stdin\") > 0) {}\n"
-                               "    out = \"") +
-                       program +
-                       "\"\n"
-                       "    while ((getline l < \"/proc/self/status\") > 0)\n"
-                       "        if (l ~ /^Sig(Blk|Ign)/) out = out \" \" l\n"
-                       "    print out >> \"" +
-                       dir_.file("log") + "\"\n}\n");
+                               "    while ((getline l < \"/proc/self/status\") > 0)\n"
+                               "        if (l ~ /^Sig(Blk|Ign)/) out = out \" \" l\n"
+                               "    print out >> \"" +
+                               dir_.file("log") + "\"\n}\n";
+    for (const char* program : {"xdg-open", "xclip", "pager"}) {
+        write_file(dir_.file(program), report);
         chmod(dir_.file(program).c_str(), 0755);
     }
     server_.on("/m", Script::send(line('h', "Web", "URL:https://example.org/") +
@@ -1003,8 +906,8 @@ TEST_F(NavigateTest, StartedProgramsGetDefaultSignalDispositions) {
     for (const std::string& entry : lines_of(read_file(dir_.file("log")))) {
         SCOPED_TRACE(entry);
         std::istringstream in(entry);
-        std::string who, blk_tag, blk, ign_tag, ign;
-        in >> who >> blk_tag >> blk >> ign_tag >> ign;
+        std::string blk_tag, blk, ign_tag, ign;
+        in >> blk_tag >> blk >> ign_tag >> ign;
         ASSERT_EQ(blk_tag + ign_tag, "SigBlk:SigIgn:");
         EXPECT_EQ(std::stoul(ign, nullptr, 16) & tolm_ignores, 0u);
         EXPECT_EQ(std::stoul(blk, nullptr, 16), 0u);
@@ -1012,22 +915,10 @@ TEST_F(NavigateTest, StartedProgramsGetDefaultSignalDispositions) {
     EXPECT_TRUE(s.quits("q"));
 }
 
-// The live processes of a session, from /proc: zombies left to an init
-// that is slow to reap them are dead.
 std::vector<pid_t> session_members(pid_t sid) {
     std::vector<pid_t> pids;
-    for (const auto& e : fs::directory_iterator("/proc")) {
-        std::string name = e.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::string stat = read_file(e.path() / "stat");
-        size_t close = stat.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream rest(stat.substr(close + 2));
-        std::string state;
-        long ppid = 0, pgrp = 0, session = 0;
-        rest >> state >> ppid >> pgrp >> session;
-        if (session == sid && state != "Z") pids.push_back(static_cast<pid_t>(std::stol(name)));
-    }
+    for (const LiveProcess& p : live_processes())
+        if (p.session == sid) pids.push_back(p.pid);
     return pids;
 }
 
@@ -1060,10 +951,8 @@ TEST_F(NavigateTest, PagerEndsWithTolm) {
             s.keys("\x03");
         } else {
             pid_t tolm = 0;
-            for (pid_t p : session_members(shell))
-                if (read_file("/proc/" + std::to_string(p) + "/stat")
-                        .find(") S " + std::to_string(shell) + " ") != std::string::npos)
-                    tolm = p;
+            for (const LiveProcess& p : live_processes())
+                if (p.ppid == shell) tolm = p.pid;
             ASSERT_GT(tolm, 0) << "tolm not found below the shell";
             kill(tolm, SIGTERM);
         }
@@ -1086,7 +975,7 @@ TEST_F(NavigateTest, PagerEndsWithTolm) {
 
 // In a narrow window a long prompt is cut to leave a third of the row for
 // the answer, which is echoed after it, and the redraw after a resize
-// keeps that room; a prompt that fits is drawn as it is.
+// keeps that room.
 TEST_F(SearchTest, LongPromptLeavesRoomToType) {
     RunOptions o;
     o.cols = 40;
@@ -1109,10 +998,6 @@ TEST_F(SearchTest, LongPromptLeavesRoomToType) {
     s.keys("gs\r");
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Dog facts")));
     EXPECT_EQ(server_.requests().back(), "/find\tdogs");
-
-    s.keys("/");
-    ASSERT_SCREEN(s, s.status() == "Search for:" && s.screen().cursor_col() == 12);
-    s.keys("\x04");
     EXPECT_TRUE(s.quits("q"));
 }
 

@@ -2,6 +2,7 @@
 // the files it writes, the programs it starts and what it remembers, with
 // a fake xdg-open on PATH.
 #include "fake_server.h"
+#include "isolation.h"
 #include "pty_run.h"
 #include "screen.h"
 #include "session.h"
@@ -117,15 +118,16 @@ class SaveTest : public InteractiveTest {
         s.keys("\r");
         return s;
     }
-    // The confirmation of a complete save, waiting for its key.
-    static bool saved(const Session& s, size_t bytes, const std::string& path) {
-        return s.status().rfind("Saved " + std::to_string(bytes) + " bytes to \"" + path +
-                                    "\" [Press a key",
-                                0) == 0;
-    }
     // The page drawn anew after an action, highlight on row.
     bool back_on_page(const Session& s, int row) const {
         return s.redrawn() && s.highlight() == row && s.status() == status_bar();
+    }
+    // The confirmation of a complete save, then the page after its key.
+    bool saved_and_back(Session& s, size_t bytes, const std::string& path, int row) const {
+        const std::string said = "Saved " + std::to_string(bytes) + " bytes to \"" + path + "\"";
+        if (!s.wait([&] { return s.status().rfind(said + " [Press a key", 0) == 0; })) return false;
+        s.keys(" ");
+        return s.wait([&] { return back_on_page(s, row); });
     }
 
     TempDir dir_{"/tmp/e2e-save-"};
@@ -142,11 +144,10 @@ TEST_F(SaveTest, BinaryIsSavedByteForByteAndRemembered) {
         s.keys("\r");
         ASSERT_SCREEN(s, prompting(s, prompt));
         s.keys(answer + "\r");
-        if (!confirmed.empty()) {
-            ASSERT_SCREEN(s, saved(s, data.size(), confirmed));
-            s.keys(" ");
-        }
-        ASSERT_SCREEN(s, back_on_page(s, 0));
+        if (confirmed.empty())
+            ASSERT_SCREEN(s, back_on_page(s, 0));
+        else
+            ASSERT_TRUE(saved_and_back(s, data.size(), confirmed, 0)) << s.dump();
     };
 
     save("", "a.bin");
@@ -208,9 +209,7 @@ TEST_F(SaveTest, ImageIsPlumbedFromThePrivateDirectory) {
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, prompt));
     s.keys("saved.gif\r");
-    ASSERT_SCREEN(s, saved(s, data.size(), "saved.gif"));
-    s.keys(" ");
-    ASSERT_SCREEN(s, back_on_page(s, 0));
+    ASSERT_TRUE(saved_and_back(s, data.size(), "saved.gif", 0)) << s.dump();
     EXPECT_TRUE(read_file(in_cwd("saved.gif")) == data);
     EXPECT_EQ(plumbed().size(), 2u);
     EXPECT_EQ(requests_for("/pics/cat.gif"), 1u);
@@ -286,9 +285,7 @@ TEST_F(SaveTest, CancelledAndFailedSavesRememberNothing) {
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, save_prompt));
     s.keys("\r");
-    ASSERT_SCREEN(s, saved(s, data.size(), "a.bin"));
-    s.keys(" ");
-    ASSERT_SCREEN(s, back_on_page(s, 0));
+    ASSERT_TRUE(saved_and_back(s, data.size(), "a.bin", 0)) << s.dump();
     EXPECT_EQ(requests_for("/pub/a.bin"), 1u);
     EXPECT_TRUE(read_file(in_cwd("a.bin")) == data);
 
@@ -306,9 +303,7 @@ TEST_F(SaveTest, CancelledAndFailedSavesRememberNothing) {
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, "Download to [r.bin] (^D cancel): "));
     s.keys("\r");
-    ASSERT_SCREEN(s, saved(s, data.size(), "r.bin"));
-    s.keys(" ");
-    ASSERT_SCREEN(s, back_on_page(s, 2));
+    ASSERT_TRUE(saved_and_back(s, data.size(), "r.bin", 2)) << s.dump();
     EXPECT_EQ(requests_for("/pub/r.bin"), 2u);
     EXPECT_TRUE(read_file(in_cwd("r.bin")) == data);
     EXPECT_TRUE(s.quits());
@@ -364,9 +359,7 @@ TEST_F(SaveTest, HostileSelectorReachesNeitherTheTerminalNorAFileName) {
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, "Download to [" + name + "] (^D cancel): "));
     s.keys("\r");
-    ASSERT_SCREEN(s, saved(s, 4, name));
-    s.keys(" ");
-    ASSERT_SCREEN(s, back_on_page(s, 0));
+    ASSERT_TRUE(saved_and_back(s, 4, name, 0)) << s.dump();
     EXPECT_EQ(entries(cwd()), std::vector<std::string>{name});
     EXPECT_EQ(read_file(in_cwd(name)), "data");
 
@@ -425,38 +418,33 @@ TEST_F(SaveTest, ExistingFileIsReplacedOnlyWhenTheUserSaysYes) {
     EXPECT_TRUE(s.quits());
 }
 
-// Makes dir take no new file while the file in it stays writable: a mode
-// for anyone but root, a read-only mount (with the file mounted writable
-// on top) for root, who ignores modes. Undone when it goes.
+// Makes dir take no new file while file, in it, stays writable: a mode for
+// anyone but root; for root, who ignores modes, a read-only mount of dir
+// over a writable file laid on file. Undone when it goes.
 class NoNewFiles {
   public:
-    NoNewFiles(const std::string& dir, const std::string& file, const std::string& spare)
-        : dir_(dir), file_(file) {
-        if (geteuid() != 0) {
-            made_ = chmod(dir.c_str(), 0555) == 0;
-            return;
-        }
-        if (!has_private_tmp()) return;
-        write_file(spare, read_file(file));
-        made_ =
-            mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-            mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0 &&
-            mount(spare.c_str(), file.c_str(), nullptr, MS_BIND, nullptr) == 0;
+    NoNewFiles(const std::string& dir, const std::string& file)
+        : dir_(dir), file_(std::map<std::string, std::string>{{file, read_file(file)}}) {
+        made_ = geteuid() != 0 ? chmod(dir.c_str(), 0555) == 0
+                               : file_.laid() &&
+                                     mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND | MS_REC,
+                                           nullptr) == 0 &&
+                                     mount(nullptr, dir.c_str(), nullptr,
+                                           MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
     }
     ~NoNewFiles() {
-        if (geteuid() != 0) {
+        if (geteuid() != 0)
             chmod(dir_.c_str(), 0755);
-            return;
-        }
-        umount2(file_.c_str(), MNT_DETACH);
-        umount2(dir_.c_str(), MNT_DETACH);
+        else
+            umount2(dir_.c_str(), MNT_DETACH);
     }
     NoNewFiles(const NoNewFiles&) = delete;
     NoNewFiles& operator=(const NoNewFiles&) = delete;
     bool made() const { return made_; }
 
   private:
-    std::string dir_, file_;
+    std::string dir_;
+    SystemFiles file_;
     bool made_ = false;
 };
 
@@ -467,7 +455,7 @@ TEST_F(SaveTest, FileInADirectoryThatTakesNoNewFileIsWrittenInPlace) {
     server_.on("/pub/b.bin", Script::send(data));
     fs::create_directory(in_cwd("locked"));
     write_file(in_cwd("locked/b.bin"), "mine");
-    NoNewFiles locked(in_cwd("locked"), in_cwd("locked/b.bin"), dir_.file("b.spare"));
+    NoNewFiles locked(in_cwd("locked"), in_cwd("locked/b.bin"));
     if (!locked.made()) GTEST_SKIP() << "no way here to make a directory refuse new files";
     Session& s = start_on(line('9', "A binary", "/pub/b.bin"));
     s.keys("\r");
@@ -475,18 +463,14 @@ TEST_F(SaveTest, FileInADirectoryThatTakesNoNewFileIsWrittenInPlace) {
     s.keys("locked/b.bin\r");
     ASSERT_SCREEN(s, prompting(s, "File locked/b.bin exists. Replace it? (y/N): "));
     s.keys("y");
-    ASSERT_SCREEN(s, saved(s, data.size(), "locked/b.bin"));
-    s.keys(" ");
-    ASSERT_SCREEN(s, back_on_page(s, 0));
+    ASSERT_TRUE(saved_and_back(s, data.size(), "locked/b.bin", 0)) << s.dump();
     EXPECT_TRUE(read_file(in_cwd("locked/b.bin")) == data) << read_file(in_cwd("locked/b.bin"));
     EXPECT_EQ(entries(in_cwd("locked")), std::vector<std::string>{"b.bin"});
     // Remembered like any saved file: a copy elsewhere needs no request.
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, "Download to [b.bin] (^D cancel): "));
     s.keys("\r");
-    ASSERT_SCREEN(s, saved(s, data.size(), "b.bin"));
-    s.keys(" ");
-    ASSERT_SCREEN(s, back_on_page(s, 0));
+    ASSERT_TRUE(saved_and_back(s, data.size(), "b.bin", 0)) << s.dump();
     EXPECT_TRUE(read_file(in_cwd("b.bin")) == data);
     EXPECT_EQ(requests_for("/pub/b.bin"), 1u);
     EXPECT_TRUE(s.quits());
@@ -497,7 +481,7 @@ TEST_F(SaveTest, FileInADirectoryThatTakesNoNewFileIsWrittenInPlace) {
 // 's' keeps any item in a file: a text as batch mode prints it, fetched as
 // viewing fetches it; a menu and a search's results as the server sends
 // them, asked for anew; a binary as Enter saves it. An information line
-// has nothing to save: no prompt, no request.
+// and a line without fields have nothing to save: no prompt, no request.
 TEST_F(SaveTest, SKeySavesEveryKindOfItemAsItCame) {
     const std::string text = "line one\r\n..dotted\r\n", sub = info_line("inside") + ".\r\n",
                       results = line('0', "Hit", "/hit") + ".\r\n", data = payload(7);
@@ -509,15 +493,13 @@ TEST_F(SaveTest, SKeySavesEveryKindOfItemAsItCame) {
     ASSERT_TRUE(batch.finished && !batch.out.empty()) << batch.transcript;
     Session& s =
         start_on(info_line("About") + line('0', "Text", "/t.txt") + line('1', "Sub", "/sub") +
-                 line('7', "Find", "/find") + line('9', "Binary", "/pub/a.bin"));
+                 line('7', "Find", "/find") + line('9', "Binary", "/pub/a.bin") + "Just words\r\n");
     auto save = [&](const char* keys, int row, const std::string& name, size_t bytes) {
         s.keys(keys);
         ASSERT_SCREEN(s, s.highlight() == row &&
                              prompting(s, "Download to [" + name + "] (^D cancel): "));
         s.keys("\r");
-        ASSERT_SCREEN(s, saved(s, bytes, name));
-        s.keys(" ");
-        ASSERT_SCREEN(s, back_on_page(s, row));
+        ASSERT_TRUE(saved_and_back(s, bytes, name, row)) << s.dump();
     };
 
     s.keys("s");
@@ -552,6 +534,18 @@ TEST_F(SaveTest, SKeySavesEveryKindOfItemAsItCame) {
     s.keys("\r");
     ASSERT_SCREEN(s, back_on_page(s, 4));
     EXPECT_EQ(requests_for("/pub/a.bin"), 1u);
+
+    // A line without fields has nothing to save; Enter on it says so, asks
+    // for nothing and brings the page back.
+    const size_t asked = server_.requests().size();
+    s.keys("js");
+    ASSERT_TRUE(s.settle());
+    EXPECT_TRUE(s.highlight() == 5 && s.status() == status_bar()) << s.dump();
+    s.keys("\r");
+    ASSERT_SCREEN(s, s.status().rfind("Couldn't get :/ ", 0) == 0);
+    s.keys(" ");
+    ASSERT_SCREEN(s, back_on_page(s, 5));
+    EXPECT_EQ(server_.requests().size(), asked);
     EXPECT_EQ(entries(cwd()), (std::vector<std::string>{"a.bin", "find", "sub", "t.txt"}));
     EXPECT_TRUE(s.quits());
 }
@@ -646,18 +640,14 @@ TEST_F(SaveTest, DestinationsThatAreNoFilesSurviveTheSave) {
     s.keys("/dev/null\r");
     ASSERT_SCREEN(s, prompting(s, "File /dev/null exists. Replace it? (y/N): "));
     s.keys("y");
-    ASSERT_SCREEN(s, saved(s, data.size(), "/dev/null"));
-    s.keys(" ");
-    ASSERT_SCREEN(s, back_on_page(s, 0));
+    ASSERT_TRUE(saved_and_back(s, data.size(), "/dev/null", 0)) << s.dump();
 
     s.keys("\r");
     ASSERT_SCREEN(s, prompting(s, save_prompt));
     s.keys("link\r");
     ASSERT_SCREEN(s, prompting(s, "File link exists. Replace it? (y/N): "));
     s.keys("y");
-    ASSERT_SCREEN(s, saved(s, data.size(), "link"));
-    s.keys(" ");
-    ASSERT_SCREEN(s, back_on_page(s, 0));
+    ASSERT_TRUE(saved_and_back(s, data.size(), "link", 0)) << s.dump();
     EXPECT_FALSE(fs::is_symlink(in_cwd("link")));
     EXPECT_TRUE(read_file(in_cwd("link")) == data);
     EXPECT_EQ(read_file(dir_.file("victim")), "keep");

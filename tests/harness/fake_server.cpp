@@ -50,7 +50,7 @@ Script Script::reset_after(std::string bytes, milliseconds pause) {
 
 namespace {
 
-int listen_on(int family, uint16_t port) {
+int listen_on(int family, uint16_t port, const std::string& address) {
     int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     int one = 1;
@@ -60,7 +60,7 @@ int listen_on(int family, uint16_t port) {
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        inet_pton(AF_INET, address.c_str(), &a.sin_addr);
         r = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     } else {
         setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
@@ -88,23 +88,23 @@ uint16_t local_port(int fd) {
 
 } // namespace
 
-FakeServer::FakeServer(bool also_ipv6) {
+FakeServer::FakeServer(bool also_ipv6, std::string address) : address_(std::move(address)) {
     if (pipe2(stop_pipe_, O_CLOEXEC) != 0 || pipe2(release_pipe_, O_CLOEXEC) != 0)
         ADD_FAILURE() << "pipe: " << strerror(errno);
     default_script_ = Script::send("");
     // The IPv6 listener must get the same port: retry with fresh ports.
     for (int attempt = 0; attempt < 20; ++attempt) {
-        listen4_ = listen_on(AF_INET, 0);
+        listen4_ = listen_on(AF_INET, 0, address_);
         if (listen4_ < 0) break;
         port_ = local_port(listen4_);
         if (!also_ipv6) break;
-        listen6_ = listen_on(AF_INET6, port_);
+        listen6_ = listen_on(AF_INET6, port_, "");
         if (listen6_ >= 0) break;
         close(listen4_);
         listen4_ = -1;
     }
     if (listen4_ < 0) {
-        ADD_FAILURE() << "fake server: cannot listen on 127.0.0.1: " << strerror(errno);
+        ADD_FAILURE() << "fake server: cannot listen on " << address_ << ": " << strerror(errno);
         return;
     }
     if (also_ipv6 && listen6_ < 0) ADD_FAILURE() << "fake server: cannot listen on ::1";
@@ -127,7 +127,7 @@ FakeServer::~FakeServer() {
 }
 
 std::string FakeServer::url(const std::string& path) const {
-    return "gopher://127.0.0.1:" + std::to_string(port_) + path;
+    return "gopher://" + address_ + ":" + std::to_string(port_) + path;
 }
 
 void FakeServer::on(const std::string& selector, Script script) {

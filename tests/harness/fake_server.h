@@ -39,9 +39,9 @@ struct Script {
 
 class FakeServer {
   public:
-    // Listens on 127.0.0.1 (and on ::1 with the same port when also_ipv6)
-    // on an ephemeral port.
-    explicit FakeServer(bool also_ipv6 = false);
+    // Listens on address, an IPv4 address of this machine's (and on ::1
+    // with the same port when also_ipv6), on an ephemeral port.
+    explicit FakeServer(bool also_ipv6 = false, std::string address = "127.0.0.1");
     // Stops accepting, ends every connection (silent ones too) and joins.
     ~FakeServer();
     FakeServer(const FakeServer&) = delete;
@@ -49,7 +49,7 @@ class FakeServer {
 
     uint16_t port() const { return port_; }
     bool has_ipv6() const { return listen6_ >= 0; }
-    // "gopher://127.0.0.1:PORT" followed by path.
+    // "gopher://ADDRESS:PORT" followed by path.
     std::string url(const std::string& path = "") const;
 
     // The script for a request line (selector without CR LF).
@@ -77,6 +77,7 @@ class FakeServer {
     // Waits for release() or the stop signal; true when released.
     bool released() const;
 
+    std::string address_;
     int listen4_ = -1;
     int listen6_ = -1;
     int stop_pipe_[2] = {-1, -1};

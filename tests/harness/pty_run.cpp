@@ -118,26 +118,17 @@ bool make_private_tmp() {
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
     // Held open, they stay reachable once the fresh /tmp covers them.
     std::vector<int> held;
-    auto close_held = [&] {
-        for (int fd : held)
-            close(fd);
-    };
-    for (const auto& top : kept) {
-        int fd = open(top.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) {
-            close_held();
-            return false;
-        }
-        held.push_back(fd);
-    }
+    for (const auto& top : kept)
+        held.push_back(open(top.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     const bool fresh = mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0;
     bool ok = fresh;
     for (size_t i = 0; ok && i < kept.size(); ++i) {
         const std::string source = "/proc/self/fd/" + std::to_string(held[i]);
-        ok = mkdir(kept[i].c_str(), 0755) == 0 &&
+        ok = held[i] >= 0 && mkdir(kept[i].c_str(), 0755) == 0 &&
              mount(source.c_str(), kept[i].c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0;
     }
-    close_held();
+    for (int fd : held)
+        if (fd >= 0) close(fd);
     // A /tmp that hides what the tests need would fail them all: taken back.
     if (fresh && !ok) umount2("/tmp", MNT_DETACH);
     return ok;
@@ -158,36 +149,9 @@ void close_fd(int& fd) {
     fd = -1;
 }
 
-// What the child lays over the system before exec, prepared before fork.
-struct ChildIsolation {
-    std::vector<std::pair<std::string, std::string>> binds; // source, target
-    int net_ns = -1;
-};
-
-[[noreturn]] void child_failed(const char* what) {
-    static const char prefix[] = "pty_run: ";
-    (void)!write(2, prefix, sizeof prefix - 1);
-    (void)!write(2, what, strlen(what));
-    (void)!write(2, "\n", 1);
-    _exit(125);
-}
-
 // Child side, between fork and exec: only async-signal-safe calls.
 [[noreturn]] void exec_child(const char* path, char* const* argv, char* const* envp,
-                             const char* cwd, const ChildIsolation& iso) {
-#ifdef __linux__
-    if (!iso.binds.empty()) {
-        if (unshare(CLONE_NEWNS) != 0) child_failed("unshare: mount namespace");
-        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            child_failed("mount: private /");
-        for (const auto& [source, target] : iso.binds)
-            if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0)
-                child_failed(target.c_str());
-    }
-    if (iso.net_ns >= 0 && setns(iso.net_ns, CLONE_NEWNET) != 0) child_failed("setns: network");
-#else
-    if (!iso.binds.empty() || iso.net_ns >= 0) child_failed("no namespaces here");
-#endif
+                             const char* cwd) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -204,11 +168,6 @@ struct ChildIsolation {
 } // namespace
 
 bool has_private_tmp() {
-    return private_tmp;
-}
-
-bool can_lay_system_files() {
-    // The powers that made the private /tmp make a child's namespace too.
     return private_tmp;
 }
 
@@ -240,11 +199,6 @@ PtyRun::~PtyRun() {
     close_fd(err_fd_);
     close_fd(pidfd_);
     close_fd(master_);
-    if (!files_dir_.empty()) {
-        for (size_t i = 0; i < opts_.system_files.size(); ++i)
-            unlink((files_dir_ + "/" + std::to_string(i)).c_str());
-        rmdir(files_dir_.c_str());
-    }
     if (!checked_) {
         std::string report = sanitizer_report();
         if (!report.empty()) ADD_FAILURE() << report;
@@ -285,23 +239,6 @@ void PtyRun::start() {
     const bool is_tolm = opts_.binary == tolm_binary();
     const double started = wall_seconds();
 
-    ChildIsolation iso;
-    iso.net_ns = opts_.net_ns;
-    if (!opts_.system_files.empty()) {
-        std::string dir = "/tmp/harness-files-XXXXXX";
-        if (!mkdtemp(dir.data())) {
-            ADD_FAILURE() << "mkdtemp: " << strerror(errno);
-            return;
-        }
-        files_dir_ = dir;
-        for (const auto& [target, content] : opts_.system_files) {
-            std::string source = dir + "/" + std::to_string(iso.binds.size());
-            std::ofstream(source, std::ios::binary) << content;
-            chmod(source.c_str(), 0644);
-            iso.binds.emplace_back(source, target);
-        }
-    }
-
     int out_pipe[2] = {-1, -1}, err_pipe[2] = {-1, -1};
     if (opts_.mode != Mode::Interactive) {
         if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
@@ -318,7 +255,7 @@ void PtyRun::start() {
             dup2(null_fd, 0);
             dup2(out_pipe[1], 1);
             dup2(err_pipe[1], 2);
-            exec_child(argv[0], argv.data(), envp.data(), cwd, iso);
+            exec_child(argv[0], argv.data(), envp.data(), cwd);
         }
     } else {
         winsize ws{};
@@ -331,7 +268,7 @@ void PtyRun::start() {
                 dup2(err_pipe[1], 2);
             }
             if (opts_.close_stdin) close(0);
-            exec_child(argv[0], argv.data(), envp.data(), cwd, iso);
+            exec_child(argv[0], argv.data(), envp.data(), cwd);
         }
     }
     if (pid_ < 0) {
@@ -525,10 +462,10 @@ long blocked_in(pid_t pid) {
 
 } // namespace
 
-std::vector<pid_t> live_group_members(pid_t pgid) {
-    std::vector<pid_t> pids;
+std::vector<LiveProcess> live_processes() {
+    std::vector<LiveProcess> found;
     DIR* d = opendir("/proc");
-    if (!d) return pids;
+    if (!d) return found;
     while (dirent* e = readdir(d)) {
         if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
         std::ifstream stat_file(std::string("/proc/") + e->d_name + "/stat");
@@ -539,12 +476,12 @@ std::vector<pid_t> live_group_members(pid_t pgid) {
         if (close == std::string::npos) continue;
         std::istringstream rest(line.substr(close + 1));
         std::string state;
-        long ppid = 0, pgrp = 0;
-        if (rest >> state >> ppid >> pgrp && pgrp == pgid && state != "Z" && state != "X")
-            pids.push_back(static_cast<pid_t>(std::atol(e->d_name)));
+        LiveProcess p{static_cast<pid_t>(std::atol(e->d_name)), 0, 0, 0};
+        if (rest >> state >> p.ppid >> p.pgrp >> p.session && state != "Z" && state != "X")
+            found.push_back(p);
     }
     closedir(d);
-    return pids;
+    return found;
 }
 
 bool waiting_to_write(pid_t pid) {

@@ -61,16 +61,7 @@ struct RunOptions {
     int cols = 80;
     bool close_stdin = false; // descriptor 0 closed when the program starts
     std::string binary = tolm_binary();
-    // Files laid over the system's for this run alone (an /etc/hosts of the
-    // test's own), path -> content, in a mount namespace of the program's;
-    // each path must exist. Only where can_lay_system_files().
-    std::map<std::string, std::string> system_files;
-    // A network namespace for the program (a descriptor of it); -1: the test's.
-    int net_ns = -1;
 };
-
-// Whether a run may be given system files of its own (mount namespaces).
-bool can_lay_system_files();
 
 struct ExitStatus {
     bool exited = false; // ended through exit()
@@ -150,8 +141,7 @@ class PtyRun {
     std::string out_, err_, pty_;
     std::function<void(std::string_view)> sink_;
     bool checked_ = false;
-    long log_slot_ = -1;    // this run's entry in the log of tolm runs, if it is one
-    std::string files_dir_; // where the contents of system_files lie
+    long log_slot_ = -1; // this run's entry in the log of tolm runs, if it is one
 };
 
 // Runs a batch-mode program with args to its end (deadline as wait_exit).
@@ -163,9 +153,11 @@ struct BatchResult {
 };
 BatchResult run_batch(std::vector<std::string> args, Millis timeout = deadline());
 
-// The processes of process group pgid that have not ended (zombies are
-// left out), from /proc.
-std::vector<pid_t> live_group_members(pid_t pgid);
+// The processes that have not ended (zombies are left out), from /proc.
+struct LiveProcess {
+    pid_t pid, ppid, pgrp, session;
+};
+std::vector<LiveProcess> live_processes();
 
 // Whether this test process has a /tmp of its own (see pty_run.cpp); when
 // not, leftover directories are told apart by time and pid only.

@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdarg>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -38,24 +36,6 @@ Item make_item(char type, const char* display, const char* selector, const char*
     item.host = host;
     item.port = port;
     return item;
-}
-
-// The lock file that status_noting_lock looks at, and the messages it saw
-// shown while another run could not have taken that lock.
-std::string watched_lock;
-std::vector<std::string> shown_under_lock;
-
-void status_noting_lock(const char* format, ...) {
-    char buf[1024];
-    va_list ap;
-    va_start(ap, format);
-    vsnprintf(buf, sizeof buf, format, ap);
-    va_end(ap);
-    recorded_status().emplace_back(buf);
-    // A lock of its own open file: refused while the code under test holds one.
-    int fd = open(watched_lock.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) shown_under_lock.emplace_back(buf);
-    if (fd >= 0) close(fd);
 }
 
 class BookmarksTest : public testing::Test {
@@ -249,9 +229,13 @@ TEST_F(BookmarksTest, NoFileIsAMessage) {
 // Each message waits for a key: the lock is let go before it, so that
 // another run of tolm never waits on a person reading it.
 TEST_F(BookmarksTest, NoMessageIsShownUnderTheLock) {
-    watched_lock = file() + ".lock";
-    shown_under_lock.clear();
-    show_status = status_noting_lock;
+    std::vector<std::string> shown_under_lock;
+    status_watch = [&](const std::string& message) {
+        // A lock of its own open file: refused while the code under test holds one.
+        int fd = open((file() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+        if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) shown_under_lock.push_back(message);
+        if (fd >= 0) close(fd);
+    };
     const Item one = make_item('1', "One", "/1", "h", "70");
     add_bookmark(one);
     add_bookmark(one);

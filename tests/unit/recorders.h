@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,9 @@ inline std::vector<std::string>& recorded_status() {
     return messages;
 }
 
+// Sees each message as it is recorded, while set.
+inline std::function<void(const std::string&)> status_watch;
+
 inline void record_status(const char* format, ...) {
     char buf[1024];
     va_list ap;
@@ -21,6 +25,7 @@ inline void record_status(const char* format, ...) {
     vsnprintf(buf, sizeof buf, format, ap);
     va_end(ap);
     recorded_status().emplace_back(buf);
+    if (status_watch) status_watch(buf);
 }
 
 class StatusRecorder {
@@ -29,7 +34,10 @@ class StatusRecorder {
         recorded_status().clear();
         show_status = record_status;
     }
-    ~StatusRecorder() { show_status = saved_; }
+    ~StatusRecorder() {
+        show_status = saved_;
+        status_watch = nullptr;
+    }
     StatusRecorder(const StatusRecorder&) = delete;
     StatusRecorder& operator=(const StatusRecorder&) = delete;
 
