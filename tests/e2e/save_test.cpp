@@ -529,11 +529,6 @@ TEST_F(SaveTest, SKeySavesEveryKindOfItemAsItCame) {
 
     save("js", 4, "a.bin", data.size());
     EXPECT_TRUE(read_file(in_cwd("a.bin")) == data);
-    s.keys("\r"); // remembered: saving it there again does nothing
-    ASSERT_SCREEN(s, prompting(s, "Download to [a.bin] (^D cancel): "));
-    s.keys("\r");
-    ASSERT_SCREEN(s, back_on_page(s, 4));
-    EXPECT_EQ(requests_for("/pub/a.bin"), 1u);
 
     // A line without fields has nothing to save; Enter on it says so, asks
     // for nothing and brings the page back.

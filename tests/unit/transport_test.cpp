@@ -576,9 +576,8 @@ TEST_F(TransportTest, PortsAndNamesReachConnectWhole) {
         const char *host, *port, *reached; // nullptr: refused before any connect
     } cases[] = {
         {"127.0.0.1", "70", "70"},         {"localhost", "70", "70"},
-        {"127.0.0.1", "gopher", "70"},     {"localhost", "gopher", "70"},
-        {"127.0.0.1", "070", "70"},        {"127.0.0.1", "65535", "65535"},
-        {"127.0.0.1", "65536", nullptr},   {"127.0.0.1", "99999", nullptr},
+        {"127.0.0.1", "gopher", "70"},     {"127.0.0.1", "070", "70"},
+        {"127.0.0.1", "65535", "65535"},   {"127.0.0.1", "65536", nullptr},
         {"127.0.0.1", "+105567", nullptr}, {"127.0.0.1", " 105567", nullptr},
         {"127.0.0.1", "\t70", nullptr},    {"127.0.0.1", "-1", nullptr},
         {"127.0.0.1", "+70", nullptr},     {"127.0.0.1", "70 ", nullptr},
