@@ -150,29 +150,6 @@ TEST_F(CommandsTest, BookmarksAreAddedBrowsedAndRemoved) {
     EXPECT_TRUE(s.quits());
 }
 
-// With the last bookmark the bookmarks page goes until the next one: a
-// page opened from it, shown again from the history, goes back to where
-// the bookmarks were asked for.
-TEST_F(CommandsTest, PageOpenedFromTheBookmarksOutlivesTheirLastOne) {
-    write_bookmarks(line('0', "Only", "/only"));
-    server_.on("/m", Script::send(line('0', "Text", "/t") + ".\r\n"));
-    server_.on("/other", Script::send(line('0', "Elsewhere", "/e") + ".\r\n"));
-    Session& s = start("/1/m");
-    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")));
-    s.keys("vo127.0.0.1:" + port() + "/1/other\n");
-    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Elsewhere")));
-    s.keys("hd");
-    ASSERT_SCREEN(s, s.status().rfind("No bookmarks yet", 0) == 0);
-    s.keys(" ");
-    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")) && s.status() == bar("/1/m"));
-    s.keys("\x7fj\n");
-    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Elsewhere")));
-    s.keys("h");
-    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Text")) && s.status() == bar("/1/m"));
-    EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "/other"}));
-    EXPECT_TRUE(s.quits());
-}
-
 // The bookmarks page and a line without fields have no URI: 'Y' and 'y'
 // there run no clipboard program, which 'Y' on a page with one does.
 TEST_F(CommandsTest, YankOnTheBookmarksPageHandsOverNothing) {
@@ -239,7 +216,8 @@ TEST_F(CommandsTest, BookmarksPageAskedForAgainIsReadAgainNotCopied) {
 // Backspace lists the pages shown, newest first and each once, leaving out
 // the bookmarks page, a page of a URL by its URI as 'm' would store it; an
 // entry shows its page again as it was left, with no request, and 'h' goes
-// back to where Backspace was pressed.
+// back to where Backspace was pressed. A page opened from the bookmarks
+// outlives their last one and goes back to where they were asked for.
 TEST_F(CommandsTest, HistoryListsThePagesShownAndShowsThemAgain) {
     std::string a;
     for (int i = 0; i < 40; ++i)
@@ -248,6 +226,7 @@ TEST_F(CommandsTest, HistoryListsThePagesShownAndShowsThemAgain) {
                                   line('0', "Text", "/t") + ".\r\n"));
     server_.on("/a", Script::send(a + ".\r\n"));
     server_.on("/b", Script::send(line('0', "In B", "/in") + ".\r\n"));
+    server_.on("/other", Script::send(line('0', "Elsewhere", "/e") + ".\r\n"));
     write_bookmarks(line('1', "Marked", "/b"));
     Session& s = start("/1/m");
     const std::string root = "gopher://127.0.0.1:" + port() + "/1/m";
@@ -258,23 +237,31 @@ TEST_F(CommandsTest, HistoryListsThePagesShownAndShowsThemAgain) {
     const std::string a_screen = s.screen().dump();
     s.keys("hj\n");
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "In B")));
-    s.keys("hv");
-    ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Marked")));
-    s.keys("h\x7f");
+    s.keys("hvo127.0.0.1:" + port() + "/1/other\n");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Elsewhere")));
+    s.keys("hd");
+    ASSERT_SCREEN(s, s.status().rfind("No bookmarks yet", 0) == 0);
+    s.keys(" \x7f");
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', root)) &&
-                         s.screen().row(1) == row_of('1', "Sub B") &&
-                         s.screen().row(2) == row_of('1', "Sub A") && s.screen().row(3).empty() &&
+                         s.screen().row(1) ==
+                             row_of('1', "gopher://127.0.0.1:" + port() + "/1/other") &&
+                         s.screen().row(2) == row_of('1', "Sub B") &&
+                         s.screen().row(3) == row_of('1', "Sub A") && s.screen().row(4).empty() &&
                          s.status() == "100%| history");
     s.keys("h");
     ASSERT_SCREEN(s, s.highlight_is(1, row_of('1', "Sub B")) && s.status() == bar("/1/m"));
     // ^H is the same key; the page comes back as it was left.
-    s.keys("\x08jj\n");
+    s.keys("\x08jjj\n");
     ASSERT_SCREEN(s, s.screen().dump() == a_screen);
-    EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "/a", "/b"}));
+    EXPECT_EQ(server_.requests(), (std::vector<std::string>{"/m", "/a", "/b", "/other"}));
     // Shown last, the page now heads the list.
     s.keys("\x7f");
     ASSERT_SCREEN(s, s.highlight_is(0, row_of('1', "Sub A")) &&
                          s.screen().row(1) == row_of('1', root));
+    s.keys("jj\n");
+    ASSERT_SCREEN(s, s.highlight_is(0, row_of('0', "Elsewhere")));
+    s.keys("h");
+    ASSERT_SCREEN(s, s.highlight_is(1, row_of('1', "Sub B")) && s.status() == bar("/1/m"));
     EXPECT_TRUE(s.quits());
 }
 
