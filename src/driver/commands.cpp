@@ -1,6 +1,5 @@
 #include "driver/commands.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -48,9 +47,9 @@ bool is_detached(const Item* item, Kind kind) {
     return d && &d->item == item;
 }
 
-// The pages the history page's entries name, in its order, and the
-// history's version it was made from.
-std::vector<Item*> history_entries;
+// The history's version the history page was made from: while it holds,
+// entry i names the owner's page i from the newest, and no pointer to a
+// page is kept here, where a release would not re-point it.
 uint64_t history_made = 0;
 
 // Whether going back from page, again and again, comes to target.
@@ -85,12 +84,12 @@ const char* copy_into(const char* text, char** at) {
 bool make_history_menu(Item* menu) {
     const std::vector<Item*>& pages = pages_shown();
     if (pages.empty()) return false;
-    history_entries.assign(pages.rbegin(), pages.rend());
     history_made = history_version();
     std::vector<std::string> names;
-    names.reserve(history_entries.size());
+    names.reserve(pages.size());
     size_t size = 1;
-    for (const Item* page : history_entries) {
+    for (auto it = pages.rbegin(); it != pages.rend(); ++it) {
+        const Item* page = *it;
         names.push_back(display_or_uri(*page));
         size += names.back().size() + 1;
         for (const char* text : {page->selector, page->host, page->port})
@@ -101,10 +100,10 @@ bool make_history_menu(Item* menu) {
     *at = '\0';
     menu->dir = std::make_unique<Dir>();
     Dir& dir = *menu->dir;
-    dir.items = ItemArray(history_entries.size());
-    dir.count = history_entries.size();
-    for (size_t i = 0; i < history_entries.size(); i++) {
-        const Item* page = history_entries[i];
+    dir.items = ItemArray(pages.size());
+    dir.count = pages.size();
+    for (size_t i = 0; i < pages.size(); i++) {
+        const Item* page = pages[pages.size() - 1 - i];
         Item& entry = dir.items.add();
         entry.type = page->type;
         entry.mirror_type = page->mirror_type;
@@ -256,10 +255,11 @@ void refresh_history_page() {
 Item* page_named_by(const Item* item) {
     Detached* d = detached_of(Kind::history);
     if (!d || !d->item.dir || !inside(item, &d->item)) return nullptr;
-    Item* page = history_entries[static_cast<size_t>(item - &d->item.dir->items[0])];
-    if (history_made == history_version()) return page;
     const std::vector<Item*>& pages = pages_shown();
-    if (std::find(pages.begin(), pages.end(), page) != pages.end()) return page;
+    const auto entry = static_cast<size_t>(item - &d->item.dir->items[0]);
+    if (history_made == history_version() && entry < pages.size())
+        return pages[pages.size() - 1 - entry];
+    // The history changed since the page was drawn: it is drawn again.
     refresh_history_page();
     return &d->item;
 }
